@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/fault.hpp"
 #include "core/similarity.hpp"
 #include "measure_fixtures.hpp"
 
@@ -51,12 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MostRecentCommonAncestor, EmptyMapFaults) {
-    try {
-        get_most_recent_common_ancestor_with_score(TermScoreMap{});
-        ADD_FAILURE() << "expected a fault";
-    } catch (const Fault& fault) {
-        EXPECT_EQ(fault.message(), kMissingValue);
-    }
+    testing::expect_missing_value([] { get_most_recent_common_ancestor_with_score({}); });
 }
 
 }  // namespace

@@ -67,14 +67,6 @@ double literal_max_information_content(const ClosureTable& table, Term entity1, 
     return m;
 }
 
-std::initializer_list<Triple> ladder_rows() {
-    static const std::initializer_list<Triple> rows = {
-        {"X", "p1", "P"}, {"X", "p1", "R"}, {"X", "p1", "owl:Thing"}, {"Y", "p1", "P"},
-        {"Y", "p1", "R"}, {"Y", "p1", "owl:Thing"}, {"P", "p1", "R"}, {"P", "p1", "owl:Thing"},
-        {"R", "p1", "owl:Thing"}};
-    return rows;
-}
-
 struct IcCase {
     const char* name;
     ClosureTable table;
@@ -83,12 +75,6 @@ struct IcCase {
     std::optional<TermSet> filter;
     double expected;
 };
-
-ClosureTable ladder_plus(std::initializer_list<Triple> extra) {
-    ClosureTable table = testing::closure_of(ladder_rows());
-    for (const Triple& row : extra) table[row.subject][row.predicate].insert(row.object);
-    return table;
-}
 
 class MaxInformationContent : public ::testing::TestWithParam<IcCase> {};
 
@@ -104,21 +90,21 @@ TEST_P(MaxInformationContent, MatchesTheDefinition) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MaxInformationContent,
     ::testing::Values(
-        IcCase{"siblings", ladder_plus({}), "X", "Y", std::nullopt, -std::log2(2.0 / 9.0)},
-        IcCase{"parent", ladder_plus({}), "X", "P", std::nullopt, -std::log2(3.0 / 9.0)},
-        IcCase{"only_root_shared", ladder_plus({}), "R", "X", std::nullopt, 0.0},
-        IcCase{"not_a_subject", ladder_plus({}), "X", "Z", std::nullopt, 0.0},
-        IcCase{"absent_predicate", ladder_plus({}), "X", "Y", TermSet{"p2"}, 0.0},
-        IcCase{"empty_filter", ladder_plus({}), "X", "Y", TermSet{}, 0.0},
-        IcCase{"itself", ladder_plus({}), "P", "P", std::nullopt, -std::log2(3.0 / 9.0)},
-        IcCase{"unrelated_subject_counts", ladder_plus({{"Q", "p1", "owl:Thing"}}), "X", "Y",
+        IcCase{"siblings", testing::ladder({}), "X", "Y", std::nullopt, -std::log2(2.0 / 9.0)},
+        IcCase{"parent", testing::ladder({}), "X", "P", std::nullopt, -std::log2(3.0 / 9.0)},
+        IcCase{"only_root_shared", testing::ladder({}), "R", "X", std::nullopt, 0.0},
+        IcCase{"not_a_subject", testing::ladder({}), "X", "Z", std::nullopt, 0.0},
+        IcCase{"absent_predicate", testing::ladder({}), "X", "Y", TermSet{"p2"}, 0.0},
+        IcCase{"empty_filter", testing::ladder({}), "X", "Y", TermSet{}, 0.0},
+        IcCase{"itself", testing::ladder({}), "P", "P", std::nullopt, -std::log2(3.0 / 9.0)},
+        IcCase{"unrelated_subject_counts", testing::ladder({{"Q", "p1", "owl:Thing"}}), "X", "Y",
                std::nullopt, -std::log2(2.0 / 10.0)},
         // Rows outside the caller's filter neither count nor expand.
-        IcCase{"filter_limits_counting", ladder_plus({{"Q", "p2", "P"}, {"X", "p2", "S"},
+        IcCase{"filter_limits_counting", testing::ladder({{"Q", "p2", "P"}, {"X", "p2", "S"},
                                                       {"Y", "p2", "S"}}),
                "X", "Y", TermSet{"p1"}, -std::log2(2.0 / 9.0)},
         // Unfiltered, P's count rises to 3 of 10 and R (3 of 10) ties with it.
-        IcCase{"second_predicate_counts", ladder_plus({{"Q", "p2", "P"}}), "X", "Y",
+        IcCase{"second_predicate_counts", testing::ladder({{"Q", "p2", "P"}}), "X", "Y",
                std::nullopt, -std::log2(3.0 / 10.0)},
         // Every pair holds P: its IC is -0.0, which must not replace the starting +0.0.
         IcCase{"negative_zero_never_shows", testing::closure_of({{"X", "p", "P"}, {"Y", "p", "P"}}),

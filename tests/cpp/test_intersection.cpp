@@ -58,26 +58,5 @@ INSTANTIATE_TEST_SUITE_P(
         IntersectionCase{"empty_string", {"", "x"}, {"", "y"}, true, {""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Intersection, SameSetTwiceYieldsItAll) {
-    const TermSet s{"a", "b", "c", "d", "e"};
-    EXPECT_EQ(testing::sorted(get_intersection_between_sets(s, s)), testing::sorted(s));
-}
-
-TEST(Intersection, ResumesWhereItStopped) {
-    const TermSet a{"a", "b", "c", "d"};
-    const TermSet b{"a", "c", "e", "f", "g"};
-    const auto range = get_intersection_between_sets(a, b);
-    auto it = range.begin();
-    ASSERT_NE(it, range.end());
-    const Term first = *it;
-    it++;
-    ASSERT_NE(it, range.end());
-    const Term second = *it;
-    ++it;
-    EXPECT_EQ(it, range.end());
-    EXPECT_NE(first, second);
-    EXPECT_EQ(testing::sorted(std::vector<Term>{first, second}), testing::sorted({"a", "c"}));
-}
-
 }  // namespace
 }  // namespace ontarix

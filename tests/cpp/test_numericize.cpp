@@ -52,13 +52,6 @@ INSTANTIATE_TEST_SUITE_P(
                       NumericizeCase{"case_and_empty_string", {"A", ""}, {"a", ""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Numericize, EqualSetsGetTheSameIdentifiers) {
-    const TermSet terms{"x", "y", "z"};
-    const NumericizedSets out = numericize_sets(terms, terms);
-    EXPECT_EQ(out.first, (TermIdSet{1, 2, 3}));
-    EXPECT_EQ(out.second, out.first);
-}
-
 TEST(Numericize, RandomOverlapsKeepInvariants) {
     std::vector<std::string> pool;
     for (int i = 0; i < 60; ++i) pool.push_back(std::string("t").append(std::to_string(i)));
