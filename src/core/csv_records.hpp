@@ -67,11 +67,13 @@ private:
     void clear() noexcept {
         bytes_.clear();
         ends_.clear();
+        bits_ = 0;
     }
     void end_field() { ends_.push_back(bytes_.size()); }
 
     std::string bytes_;
     std::vector<std::size_t> ends_;
+    unsigned char bits_ = 0;  // OR of the field bytes: bit 7 clear means pure ASCII
 };
 
 class RecordReader {

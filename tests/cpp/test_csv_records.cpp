@@ -34,6 +34,13 @@ void PrintTo(const Parsed& p, std::ostream* os) {
     if (!p.error.empty()) *os << "\n  error: " << p.error;
 }
 
+// Table rows print as their names.
+template <class Row>
+    requires requires(const Row& r) { r.name; }
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
 Parsed drain(RecordReader reader) {
     Parsed out;
     Record rec;
@@ -89,8 +96,6 @@ struct FormatCase {
     std::vector<Fields> records;
     std::string error = {};
 };
-
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 class Format : public ::testing::TestWithParam<FormatCase> {};
 
@@ -191,8 +196,6 @@ struct PositionCase {
     std::vector<Position> positions;
 };
 
-void PrintTo(const PositionCase& c, std::ostream* os) { *os << c.name; }
-
 class Positions : public ::testing::TestWithParam<PositionCase> {};
 
 TEST_P(Positions, RecordStarts) {
@@ -236,8 +239,6 @@ struct BoundaryCase {
     std::vector<Fields> tail_records;  // records after the filler record
     std::string error = {};
 };
-
-void PrintTo(const BoundaryCase& c, std::ostream* os) { *os << c.name; }
 
 class Boundaries : public ::testing::TestWithParam<BoundaryCase> {};
 
@@ -350,9 +351,8 @@ INSTANTIATE_TEST_SUITE_P(
         IoCase{EIO, "Error(Io(Os { code: 5, kind: Uncategorized, message: \"Input/output error\" }))"},
         IoCase{EACCES,
                "Error(Io(Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }))"},
-        IoCase{EAGAIN,
-               "Error(Io(Os { code: 11, kind: WouldBlock, message: \"Resource temporarily "
-               "unavailable\" }))"}));
+        IoCase{EAGAIN, "Error(Io(Os { code: 11, kind: WouldBlock, message: \"Resource "
+                       "temporarily unavailable\" }))"}));
 
 TEST(ReaderLifecycle, EndIsSticky) {
     RecordReader reader(std::make_unique<MemorySource>("a,b"));
