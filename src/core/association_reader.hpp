@@ -11,8 +11,9 @@
 // whole. Moving a table keeps its views valid.
 //
 // Cost per record: the key is looked up once (not at all when it repeats the previous record's
-// key, as in files sorted by key) and the value is inserted into its key's set once; a string seen
-// for the first time costs one more probe of the interning table and one copy into the arena.
+// key, as in files sorted by key) and the value is inserted into its key's set once. Only a new
+// key or a value new to its key's set also probes the interning table, and only a string new to
+// the file is copied into the arena.
 #pragma once
 
 #include <string_view>

@@ -28,7 +28,8 @@
 // A record with the wrong field count is reported as such even if it also holds bad UTF-8. After a
 // failure the reader must not be used again.
 //
-// Cost: each input byte is looked at once and copied at most once; no allocation per record once
+// Cost: each input byte is scanned once and copied at most once; only records holding bytes
+// outside ASCII are read a second time, to validate them as UTF-8. No allocation per record once
 // the record buffers have grown to the largest record.
 #pragma once
 
