@@ -1,0 +1,103 @@
+#include "core/association_reader.hpp"
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <fcntl.h>
+
+#include "core/byte_source.hpp"
+#include "core/fault.hpp"
+#include "core/os_error.hpp"
+
+namespace ontarix {
+namespace {
+
+constexpr std::string_view kOpenFailed = "Failed to open file: ";
+constexpr std::string_view kNulInPath = "file name contained an unexpected NUL byte";
+
+[[noreturn]] __attribute__((noinline)) void raise_open_failure(std::string_view path,
+                                                                 std::string_view why) {
+    std::string message;
+    message.reserve(kOpenFailed.size() + path.size() + 1 + why.size());
+    message.append(kOpenFailed).append(path).append(" ").append(why);
+    raise_fault(std::move(message));
+}
+
+// Every distinct string once in the arena. The pool's elements start out as views of the caller's
+// bytes and are repointed at the arena copy right after insertion; the repointed view has the same
+// contents, so its hash and its place in the table stay right.
+class Interner {
+public:
+    explicit Interner(StringArena& arena) : arena_(arena) {}
+
+    Term intern(Term s) {
+        auto [it, inserted] = pool_.insert(s);
+        if (inserted) const_cast<Term&>(*it) = arena_.store(s);
+        return *it;
+    }
+
+private:
+    StringArena& arena_;
+    TermSet pool_;
+};
+
+}  // namespace
+
+RecordReader read_file(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) raise_open_failure(path, kNulInPath);
+    const std::string c_path(path);
+    int fd;
+    do {
+        fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int code = errno;
+        raise_open_failure(path, os_error_text(code));
+    }
+    // If allocating the source fails, the unique_ptr has not taken the descriptor yet.
+    std::unique_ptr<ByteSource> source;
+    try {
+        source = std::make_unique<FileSource>(fd);
+    } catch (...) {
+        FileSource closer(fd);
+        throw;
+    }
+    return RecordReader(std::move(source));
+}
+
+AssociationTable parse_associations(RecordReader reader) {
+    // A local owner, so the file is closed when this function ends rather than whenever the
+    // caller's full expression does.
+    RecordReader records = std::move(reader);
+    AssociationTable table;
+    Interner interner(table.arena);
+    Record record;
+
+    // Files are often sorted by key: a record whose key repeats the previous one reuses its set.
+    // The pointer stays valid because the map only changes when a new key arrives, and then it is
+    // refreshed.
+    Term last_key;
+    TermSet* last_set = nullptr;
+
+    while (records.read_record(record)) {
+        if (record.size() < 2) raise_fault(std::string(kMissingValue));
+        const Term key = record.field(0);
+        const Term value = record.field(1);
+
+        if (last_set == nullptr || key != last_key) {
+            auto it = table.map.find(key);
+            if (it == table.map.end()) it = table.map.try_emplace(interner.intern(key)).first;
+            last_key = it->first;
+            last_set = &it->second;
+        }
+        // Inserted as a view of the record buffer, then repointed at the interned copy (same
+        // contents, same hash): one probe of the set per record.
+        auto [vit, inserted] = last_set->insert(value);
+        if (inserted) const_cast<Term&>(*vit) = interner.intern(value);
+    }
+    return table;
+}
+
+}  // namespace ontarix
