@@ -196,7 +196,7 @@ constexpr Py_ssize_t kMaxTrustedHint = Py_ssize_t{1} << 20;
 // objects across many subjects, and a lookup is cheaper than decoding and allocating again.
 class StrCache {
 public:
-    StrCache() = default;
+    explicit StrCache(std::size_t expected) { map_.reserve(expected); }
     StrCache(const StrCache&) = delete;
     StrCache& operator=(const StrCache&) = delete;
     ~StrCache() {
@@ -379,7 +379,8 @@ PyRef term_set_to_py(const TermSet& set) {
 }
 
 PyRef closure_table_to_py(const ClosureTable& table) {
-    StrCache cache;
+    // Subjects are distinct and usually recur as objects: a fair first size for the cache.
+    StrCache cache(table.size());
     PyRef out = new_dict();
     for (const auto& [subject, predicates] : table) {
         PyRef inner = new_dict();
