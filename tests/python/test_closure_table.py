@@ -60,13 +60,6 @@ def test_result_is_made_of_new_plain_objects():
     assert rows == [("A", "is_a", "B")]
 
 
-def test_calls_return_independent_tables():
-    rows = [("A", "p", "B")]
-    first = ontarix.relationships_to_closure_table(rows)
-    first["A"]["p"].add("X")
-    assert ontarix.relationships_to_closure_table(rows) == {"A": {"p": {"B"}}}
-
-
 text = st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=4)
 small = st.sampled_from(["A", "B", "C", "", "é"])
 
