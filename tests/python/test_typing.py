@@ -11,7 +11,7 @@ HERE = os.path.dirname(__file__)
 
 def mypy(*args: str) -> subprocess.CompletedProcess[str]:
     return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--python-executable",
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir=/dev/null", "--python-executable",
          sys.executable, *args],
         capture_output=True,
         text=True,
