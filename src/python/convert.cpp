@@ -1,0 +1,398 @@
+#include "python/convert.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "core/fault.hpp"
+
+namespace ontarix::py {
+namespace {
+
+// ---- error catalogue (off the hot paths) -------------------------------------------------------
+
+// __qualname__ of the object's type; a metaclass may make it anything, hence the fallback.
+[[gnu::cold]] PyRef type_qualname(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    PyRef name;
+    if (Py_IS_TYPE(reinterpret_cast<PyObject*>(type), &PyType_Type)) {
+        name = PyRef::steal(PyType_GetQualName(type));
+    } else {
+        name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
+    }
+    if (!name) {
+        drop_pending_error();
+    } else if (!PyUnicode_Check(name.get())) {
+        name = PyRef();
+    }
+    return name;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void throw_cant_extract_str() {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    throw PythonError{};
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length) {
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd",
+                 length);
+    throw PythonError{};
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
+    raise_fault("dictionary changed size during iteration");
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fault_dict_keys_changed() {
+    raise_fault("dictionary keys changed during iteration");
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fault_set_build() {
+    raise_fault("Failed to create Python set from HashSet: " + take_error_description());
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fault_dict_set_item() {
+    raise_fault("Failed to set_item on dict: " + take_error_description());
+}
+
+// ---- walking a dict -----------------------------------------------------------------------------
+
+// PyDict_Next with the checks that catch a dict changed by Python code during the walk (only a
+// __float__ of a score value can do that): before each step the size must still be the size
+// at the start, and the walk may not have produced more items than the dict held.
+class DictWalk {
+public:
+    explicit DictWalk(PyObject* dict) noexcept
+        : dict_(dict), size_(PyDict_GET_SIZE(dict)), remaining_(size_) {}
+
+    bool next(PyObject*& key, PyObject*& value) {
+        if (PyDict_GET_SIZE(dict_) != size_) fault_dict_changed_size();
+        if (remaining_ == -1) fault_dict_keys_changed();
+        if (!PyDict_Next(dict_, &pos_, &key, &value)) return false;
+        --remaining_;
+        return true;
+    }
+
+    Py_ssize_t size() const noexcept { return size_; }
+
+private:
+    PyObject* dict_;
+    Py_ssize_t size_;
+    Py_ssize_t remaining_;
+    Py_ssize_t pos_ = 0;
+};
+
+void require_dict(PyObject* obj) {
+    if (!PyDict_Check(obj)) [[unlikely]] throw_downcast(obj, "PyDict");
+}
+
+PredicateMap to_predicate_map(PyObject* obj) {
+    require_dict(obj);
+    DictWalk walk(obj);
+    PredicateMap out;
+    out.reserve(static_cast<std::size_t>(walk.size()));
+    PyObject* key;
+    PyObject* value;
+    while (walk.next(key, value)) {
+        const Term predicate = to_term(key);
+        out.insert_or_assign(predicate, to_term_set(value));
+    }
+    return out;
+}
+
+// ---- score maps -------------------------------------------------------------------------------
+
+// Converts keys and real-number values of score dicts, switching to holding strong references
+// once a value needs Python code (see the lifetime policy in convert.hpp).
+class ScoreConversion {
+public:
+    explicit ScoreConversion(Anchor& anchor) : anchor_(anchor) {}
+
+    Term key(PyObject* obj) {
+        const Term term = to_term(obj);
+        if (protecting_) {
+            anchor_.hold(obj);
+        } else {
+            viewed_.push_back(obj);
+        }
+        return term;
+    }
+
+    double value(PyObject* obj) {
+        if (PyFloat_Check(obj)) return PyFloat_AS_DOUBLE(obj);
+        if (PyLong_CheckExact(obj)) {
+            const double v = PyFloat_AsDouble(obj);  // native; may overflow
+            if (v == -1.0 && PyErr_Occurred() != nullptr) throw_pending();
+            return v;
+        }
+        return value_running_python(obj);
+    }
+
+    // Containers walked while Python code may run must outlive the walk.
+    PyRef hold_container(PyObject* obj) { return PyRef::borrow(obj); }
+
+    void reserve_keys(std::size_t n) { viewed_.reserve(viewed_.size() + n); }
+
+private:
+    [[gnu::noinline]] double value_running_python(PyObject* obj) {
+        if (!protecting_) {
+            anchor_.reserve(viewed_.size());
+            for (PyObject* viewed : viewed_) anchor_.hold(viewed);
+            viewed_ = {};
+            protecting_ = true;
+        }
+        const PyRef held = PyRef::borrow(obj);
+        const double v = PyFloat_AsDouble(held.get());
+        if (v == -1.0 && PyErr_Occurred() != nullptr) throw_pending();
+        return v;
+    }
+
+    Anchor& anchor_;
+    std::vector<PyObject*> viewed_;
+    bool protecting_ = false;
+};
+
+TermScoreMap to_score_map(PyObject* obj, ScoreConversion& conv) {
+    require_dict(obj);
+    DictWalk walk(obj);
+    TermScoreMap out;
+    out.reserve(static_cast<std::size_t>(walk.size()));
+    conv.reserve_keys(static_cast<std::size_t>(walk.size()));
+    PyObject* key;
+    PyObject* value;
+    while (walk.next(key, value)) {
+        const Term term = conv.key(key);
+        out.insert_or_assign(term, conv.value(value));
+    }
+    return out;
+}
+
+// ---- triple lists -------------------------------------------------------------------------------
+
+bool is_str_instance(PyObject* obj) {
+    if (PyUnicode_Check(obj)) return true;
+    const int r = PyObject_IsInstance(obj, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    if (r < 0) {
+        drop_pending_error();
+        return false;
+    }
+    return r == 1;
+}
+
+Triple to_triple(PyObject* item) {
+    if (!PyTuple_Check(item)) [[unlikely]] throw_downcast(item, "PyTuple");
+    const Py_ssize_t n = PyTuple_GET_SIZE(item);
+    if (n != 3) [[unlikely]] throw_wrong_tuple_length(n);
+    // Braced initialisation evaluates in order: subject, predicate, object.
+    return Triple{to_term(PyTuple_GET_ITEM(item, 0)), to_term(PyTuple_GET_ITEM(item, 1)),
+                  to_term(PyTuple_GET_ITEM(item, 2))};
+}
+
+// A length hint from a user-defined __len__ may be anything; beyond this the vector grows.
+constexpr Py_ssize_t kMaxTrustedHint = Py_ssize_t{1} << 20;
+
+// ---- results ----------------------------------------------------------------------------------
+
+// One Python str per distinct string within one result: closure tables repeat predicates and
+// objects across many subjects, and a lookup is cheaper than decoding and allocating again.
+class StrCache {
+public:
+    explicit StrCache(std::size_t expected) { map_.reserve(expected); }
+    StrCache(const StrCache&) = delete;
+    StrCache& operator=(const StrCache&) = delete;
+    ~StrCache() {
+        for (auto& entry : map_) Py_DECREF(entry.second);
+    }
+
+    // Borrowed; owned by the cache.
+    PyObject* get(Term text) {
+        auto [it, inserted] = map_.try_emplace(text, nullptr);
+        if (inserted) {
+            PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+            if (str == nullptr) {
+                map_.erase(it);
+                fail_python_api();
+            }
+            it->second = str;
+        }
+        return it->second;
+    }
+
+private:
+    TermMap<PyObject*> map_;
+};
+
+PyRef term_set_to_py_cached(const TermSet& set, StrCache& cache) {
+    PyRef out = PyRef::steal(PySet_New(nullptr));
+    if (!out) fault_set_build();
+    for (const Term term : set) {
+        if (PySet_Add(out.get(), cache.get(term)) < 0) fault_set_build();
+    }
+    return out;
+}
+
+PyRef new_dict() {
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) fail_python_api();
+    return out;
+}
+
+}  // namespace
+
+void throw_downcast(PyObject* obj, const char* target) {
+    const PyRef name = type_qualname(obj);
+    if (name) {
+        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
+    } else {
+        PyErr_Format(PyExc_TypeError,
+                     "'<failed to extract type name>' object cannot be converted to '%s'", target);
+    }
+    throw PythonError{};
+}
+
+Term to_term_slow(PyObject* obj) {
+    if (!PyUnicode_Check(obj)) throw_downcast(obj, "PyString");
+    Py_ssize_t size = 0;
+    // Non-ASCII text is encoded once and cached inside the str object itself.
+    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (data == nullptr) throw_pending();  // lone surrogate: the interpreter's UnicodeEncodeError
+    return {data, static_cast<std::size_t>(size)};
+}
+
+TermSet to_term_set(PyObject* obj) {
+    if (!PySet_Check(obj)) [[unlikely]] throw_downcast(obj, "PySet");
+    TermSet out;
+    out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
+    // Walks the set's own table, so a subclass's __iter__ is not consulted and no Python code
+    // runs.
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    Py_hash_t hash;
+    while (_PySet_NextEntry(obj, &pos, &key, &hash)) out.insert(to_term(key));
+    return out;
+}
+
+std::optional<TermSet> to_optional_term_set(PyObject* obj) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    return to_term_set(obj);
+}
+
+ClosureTable to_closure_table(PyObject* obj) {
+    require_dict(obj);
+    DictWalk walk(obj);
+    ClosureTable out;
+    out.reserve(static_cast<std::size_t>(walk.size()));
+    PyObject* key;
+    PyObject* value;
+    while (walk.next(key, value)) {
+        const Term subject = to_term(key);
+        out.insert_or_assign(subject, to_predicate_map(value));
+    }
+    return out;
+}
+
+TermScoreMap to_term_score_map(PyObject* obj, Anchor& anchor) {
+    ScoreConversion conv(anchor);
+    return to_score_map(obj, conv);
+}
+
+PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor) {
+    require_dict(obj);
+    ScoreConversion conv(anchor);
+    DictWalk walk(obj);
+    PairwiseScoreTable out;
+    out.reserve(static_cast<std::size_t>(walk.size()));
+    conv.reserve_keys(static_cast<std::size_t>(walk.size()));
+    PyObject* key;
+    PyObject* value;
+    while (walk.next(key, value)) {
+        const Term term = conv.key(key);
+        // A __float__ inside may drop the inner dict from the outer one.
+        const PyRef inner = conv.hold_container(value);
+        out.insert_or_assign(term, to_score_map(inner.get(), conv));
+    }
+    return out;
+}
+
+TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
+    const bool builtin = PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
+    if (!builtin) {
+        if (is_str_instance(obj)) throw_cant_extract_str();
+        if (!PySequence_Check(obj)) throw_downcast(obj, "Sequence");
+    }
+    Py_ssize_t hint = PySequence_Size(obj);
+    if (hint < 0) {
+        drop_pending_error();
+        hint = 0;
+    }
+    if (!builtin) hint = std::min(hint, kMaxTrustedHint);
+    TripleList rows;
+    rows.reserve(static_cast<std::size_t>(hint));
+
+    const PyRef iter = PyRef::steal(PyObject_GetIter(obj));
+    if (!iter) throw_pending();
+    // The built-in iterators hand out items that the container keeps alive and run no Python
+    // code; any other iterator may drop earlier items, so those are kept.
+    const bool keep_items =
+        !Py_IS_TYPE(iter.get(), &PyListIter_Type) && !Py_IS_TYPE(iter.get(), &PyTupleIter_Type);
+    if (keep_items) anchor.reserve(static_cast<std::size_t>(hint));
+    for (;;) {
+        PyRef item = PyRef::steal(PyIter_Next(iter.get()));
+        if (!item) {
+            if (PyErr_Occurred() != nullptr) throw_pending();
+            break;
+        }
+        rows.push_back(to_triple(item.get()));
+        if (keep_items) anchor.adopt(std::move(item));
+    }
+    return rows;
+}
+
+PyRef float_to_py(double value) {
+    PyRef out = PyRef::steal(PyFloat_FromDouble(value));
+    if (!out) fail_python_api();
+    return out;
+}
+
+PyRef str_to_py(Term text) {
+    PyRef out = PyRef::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!out) fail_python_api();
+    return out;
+}
+
+PyRef term_score_to_py(const std::pair<Term, double>& pair) {
+    PyRef out = PyRef::steal(PyTuple_New(2));
+    if (!out) fail_python_api();
+    PyTuple_SET_ITEM(out.get(), 0, str_to_py(pair.first).release());
+    PyTuple_SET_ITEM(out.get(), 1, float_to_py(pair.second).release());
+    return out;
+}
+
+PyRef term_set_to_py(const TermSet& set) {
+    PyRef out = PyRef::steal(PySet_New(nullptr));
+    if (!out) fault_set_build();
+    for (const Term term : set) {
+        PyRef str = str_to_py(term);
+        if (PySet_Add(out.get(), str.get()) < 0) fault_set_build();
+    }
+    return out;
+}
+
+PyRef closure_table_to_py(const ClosureTable& table) {
+    // Subjects are distinct and usually recur as objects: a fair first size for the cache.
+    StrCache cache(table.size());
+    PyRef out = new_dict();
+    for (const auto& [subject, predicates] : table) {
+        PyRef inner = new_dict();
+        for (const auto& [predicate, objects] : predicates) {
+            const PyRef set = term_set_to_py_cached(objects, cache);
+            if (PyDict_SetItem(inner.get(), cache.get(predicate), set.get()) < 0) {
+                fault_dict_set_item();
+            }
+        }
+        if (PyDict_SetItem(out.get(), cache.get(subject), inner.get()) < 0) fault_dict_set_item();
+    }
+    return out;
+}
+
+}  // namespace ontarix::py

@@ -1,0 +1,200 @@
+#include "python/functions.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "core/closure_table.hpp"
+#include "core/terms.hpp"
+#include "python/call_boundary.hpp"
+#include "python/convert.hpp"
+
+namespace ontarix::py {
+namespace {
+
+// ---- signatures ------------------------------------------------------------------------------
+
+// What each parameter converts to. Only used to check the signatures below at compile time.
+enum class Kind { String, Set, OptionalSet, ScoreMap, PairwiseTable, Closure, Triples };
+
+// Conversions that may run Python code must come first, so that no view taken from an earlier
+// argument is exposed to that code (see the lifetime policy in convert.hpp).
+constexpr bool runs_python(Kind k) {
+    return k == Kind::ScoreMap || k == Kind::PairwiseTable || k == Kind::Triples;
+}
+template <std::size_t N>
+constexpr bool code_running_params_lead(const std::array<Kind, N>& kinds) {
+    bool seen_inert = false;
+    for (Kind k : kinds) {
+        if (runs_python(k) && seen_inert) return false;
+        if (!runs_python(k)) seen_inert = true;
+    }
+    return true;
+}
+
+InternedParams g_run_names, g_jaccard_names, g_mrca_names, g_intersection_names,
+    g_semantic_names, g_closure_names, g_phenomizer_names, g_max_ic_names;
+
+constexpr FunctionSpec kRun{"run", "run(input_file, closure_file)\n--\n\n",
+                            {"input_file", "closure_file"}, 2, 2, &g_run_names};
+constexpr FunctionSpec kJaccard{"jaccard_similarity", "jaccard_similarity(set1, set2)\n--\n\n",
+                                {"set1", "set2"}, 2, 2, &g_jaccard_names};
+constexpr FunctionSpec kMrca{"mrca_and_score", "mrca_and_score(map)\n--\n\n", {"map"}, 1, 1,
+                             &g_mrca_names};
+constexpr FunctionSpec kIntersection{"get_intersection", "get_intersection(set1, set2)\n--\n\n",
+                                     {"set1", "set2"}, 2, 2, &g_intersection_names};
+constexpr FunctionSpec kSemantic{
+    "semantic_jaccard_similarity",
+    "semantic_jaccard_similarity(closure_table, entity1, entity2, predicates=...)\n--\n\n",
+    {"closure_table", "entity1", "entity2", "predicates"}, 4, 3, &g_semantic_names};
+constexpr FunctionSpec kClosure{"relationships_to_closure_table",
+                                "relationships_to_closure_table(list_of_tuples)\n--\n\n",
+                                {"list_of_tuples"}, 1, 1, &g_closure_names};
+constexpr FunctionSpec kPhenomizer{"phenomizer_score",
+                                   "phenomizer_score(map, entity1, entity2)\n--\n\n",
+                                   {"map", "entity1", "entity2"}, 3, 3, &g_phenomizer_names};
+constexpr FunctionSpec kMaxIc{
+    "max_information_content",
+    "max_information_content(closure_table, entity1, entity2, predicates=...)\n--\n\n",
+    {"closure_table", "entity1", "entity2", "predicates"}, 4, 3, &g_max_ic_names};
+
+static_assert(code_running_params_lead(std::array{Kind::String, Kind::String}));
+static_assert(code_running_params_lead(std::array{Kind::Set, Kind::Set}));
+static_assert(code_running_params_lead(std::array{Kind::ScoreMap}));
+static_assert(code_running_params_lead(
+    std::array{Kind::Closure, Kind::String, Kind::String, Kind::OptionalSet}));
+static_assert(code_running_params_lead(std::array{Kind::Triples}));
+static_assert(code_running_params_lead(std::array{Kind::PairwiseTable, Kind::Set, Kind::Set}));
+
+// Until its operation is wired in, a function binds and converts its arguments exactly and then
+// says so.
+[[noreturn, gnu::cold, gnu::noinline]] void not_implemented(const FunctionSpec& f) {
+    PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", f.name);
+    throw PythonError{};
+}
+
+// ---- wrappers ---------------------------------------------------------------------------------
+
+PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_function(kRun, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        [[maybe_unused]] const Term input_file = convert_argument(kRun, a, 0, to_term);
+        [[maybe_unused]] const Term closure_file = convert_argument(kRun, a, 1, to_term);
+        not_implemented(kRun);
+    });
+}
+
+PyObject* jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    return call_function(kJaccard, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        [[maybe_unused]] const TermSet set1 = convert_argument(kJaccard, a, 0, to_term_set);
+        [[maybe_unused]] const TermSet set2 = convert_argument(kJaccard, a, 1, to_term_set);
+        not_implemented(kJaccard);
+    });
+}
+
+PyObject* mrca_and_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept {
+    return call_function(kMrca, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        Anchor anchor;
+        [[maybe_unused]] const TermScoreMap map = convert_argument(
+            kMrca, a, 0, [&](PyObject* o) { return to_term_score_map(o, anchor); });
+        not_implemented(kMrca);
+    });
+}
+
+PyObject* get_intersection(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return call_function(kIntersection, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        [[maybe_unused]] const TermSet set1 = convert_argument(kIntersection, a, 0, to_term_set);
+        [[maybe_unused]] const TermSet set2 = convert_argument(kIntersection, a, 1, to_term_set);
+        not_implemented(kIntersection);
+    });
+}
+
+PyObject* semantic_jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) noexcept {
+    return call_function(kSemantic, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        [[maybe_unused]] const ClosureTable table =
+            convert_argument(kSemantic, a, 0, to_closure_table);
+        [[maybe_unused]] const Term entity1 = convert_argument(kSemantic, a, 1, to_term);
+        [[maybe_unused]] const Term entity2 = convert_argument(kSemantic, a, 2, to_term);
+        [[maybe_unused]] const std::optional<TermSet> predicates =
+            convert_argument(kSemantic, a, 3, to_optional_term_set);
+        not_implemented(kSemantic);
+    });
+}
+
+PyObject* relationships_to_closure_table(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) noexcept {
+    return call_function(kClosure, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        Anchor anchor;
+        TripleList rows = convert_argument(
+            kClosure, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor); });
+        const ClosureTable table = convert_list_of_tuples_to_hashmap(std::move(rows));
+        const GcPause pause;
+        return closure_table_to_py(table);
+    });
+}
+
+PyObject* phenomizer_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return call_function(kPhenomizer, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        Anchor anchor;
+        [[maybe_unused]] const PairwiseScoreTable map = convert_argument(
+            kPhenomizer, a, 0, [&](PyObject* o) { return to_pairwise_score_table(o, anchor); });
+        [[maybe_unused]] const TermSet entity1 = convert_argument(kPhenomizer, a, 1, to_term_set);
+        [[maybe_unused]] const TermSet entity2 = convert_argument(kPhenomizer, a, 2, to_term_set);
+        not_implemented(kPhenomizer);
+    });
+}
+
+PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    return call_function(kMaxIc, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        [[maybe_unused]] const ClosureTable table =
+            convert_argument(kMaxIc, a, 0, to_closure_table);
+        [[maybe_unused]] const Term entity1 = convert_argument(kMaxIc, a, 1, to_term);
+        [[maybe_unused]] const Term entity2 = convert_argument(kMaxIc, a, 2, to_term);
+        [[maybe_unused]] const std::optional<TermSet> predicates =
+            convert_argument(kMaxIc, a, 3, to_optional_term_set);
+        not_implemented(kMaxIc);
+    });
+}
+
+// ---- table ------------------------------------------------------------------------------------
+
+using FastcallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+PyMethodDef method(const FunctionSpec& f, FastcallWithKeywords fn) {
+    // The interpreter dispatches on ml_flags; PyCFunction is only the storage type.
+    return {f.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
+            METH_FASTCALL | METH_KEYWORDS, f.doc};
+}
+
+constexpr std::array<const FunctionSpec*, kFunctionCount> kSpecs{
+    &kRun, &kJaccard, &kMrca, &kIntersection, &kSemantic, &kClosure, &kPhenomizer, &kMaxIc};
+
+std::array<PyMethodDef, kFunctionCount> g_methods{
+    method(kRun, run),
+    method(kJaccard, jaccard_similarity),
+    method(kMrca, mrca_and_score),
+    method(kIntersection, get_intersection),
+    method(kSemantic, semantic_jaccard_similarity),
+    method(kClosure, relationships_to_closure_table),
+    method(kPhenomizer, phenomizer_score),
+    method(kMaxIc, max_information_content),
+};
+
+}  // namespace
+
+std::span<PyMethodDef, kFunctionCount> function_table() noexcept { return g_methods; }
+
+bool prepare_function_table() noexcept {
+    for (const FunctionSpec* f : kSpecs) {
+        if (!intern_parameter_names(*f)) return false;
+    }
+    return true;
+}
+
+}  // namespace ontarix::py

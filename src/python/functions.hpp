@@ -1,0 +1,18 @@
+// The module's function table: eight fastcall wrappers in the order of ontarix.__all__.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+
+namespace ontarix::py {
+
+inline constexpr std::size_t kFunctionCount = 8;
+
+// Method descriptors in table order; static storage, alive for the process.
+std::span<PyMethodDef, kFunctionCount> function_table() noexcept;
+
+// Interns every parameter name for keyword matching; false with a Python error set on failure.
+bool prepare_function_table() noexcept;
+
+}  // namespace ontarix::py

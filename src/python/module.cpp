@@ -1,0 +1,81 @@
+// The module's entry point. PyInit_ontarix is the only symbol the shared object exports.
+#include <Python.h>
+
+#include <atomic>
+
+#include "python/call_boundary.hpp"
+#include "python/functions.hpp"
+#include "python/panic.hpp"
+#include "python/py_ref.hpp"
+
+namespace ontarix::py {
+namespace {
+
+// The functions keep no per-module state, but one module object per process is the contract:
+// a second initialisation (re-import after removal from sys.modules, a subinterpreter) fails.
+std::atomic<bool> g_initialized{false};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "ontarix",  // m_name
+    "",         // m_doc: present and empty
+    0,          // m_size: no per-module state
+    nullptr,    // m_methods: the body adds the functions after creation
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+constexpr int kApiVersion = 1013;
+
+PyRef module_all(PyObject* module) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (all) return all;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_pending();
+    PyErr_Clear();
+    all = PyRef::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw_pending();
+    return all;
+}
+
+void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
+    const PyRef function = PyRef::steal(PyCMethod_New(def, module, module_name, nullptr));
+    if (!function) throw_pending();
+    const PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) throw_pending();
+    if (!PyUnicode_Check(name.get())) {
+        PyErr_SetString(PyExc_TypeError, "function __name__ is not a str");
+        throw PythonError{};
+    }
+    const PyRef all = module_all(module);
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "__all__ is not a list");
+        throw PythonError{};
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
+    if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw_pending();
+}
+
+PyObject* init_module() {
+    PyRef module = PyRef::steal(PyModule_Create2(&g_module_def, kApiVersion));
+    if (!module) throw_pending();
+    // Tested only once the module exists, as the flag records a module that was handed out.
+    if (g_initialized.exchange(true)) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Velmor modules may only be initialized once per interpreter process");
+        throw PythonError{};
+    }
+    if (!prepare_function_table()) throw_pending();
+    // The full dotted name when imported inside a package.
+    const char* name = PyModule_GetName(module.get());
+    if (name == nullptr) throw_pending();
+    const PyRef module_name = PyRef::steal(PyUnicode_FromString(name));
+    if (!module_name) throw_pending();
+    for (PyMethodDef& def : function_table()) add_function(module.get(), module_name.get(), &def);
+    return module.release();
+}
+
+}  // namespace
+}  // namespace ontarix::py
+
+PyMODINIT_FUNC PyInit_ontarix() {
+    return ontarix::py::guarded_call(ontarix::py::init_module);
+}

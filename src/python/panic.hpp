@@ -1,0 +1,52 @@
+// PanicException and the handling of pending Python errors.
+//
+// PanicException ("velmor_runtime.PanicException", base BaseException) is how an internal fault
+// reaches Python. It derives from BaseException so that `except Exception:` does not swallow a
+// broken invariant. The class is created on first use and kept for the life of the process; it
+// is never a module attribute.
+//
+// Every place in the binding that finds a Python error pending goes through throw_pending() or
+// drop_pending_error(). Both first check whether the pending error is itself a PanicException
+// (raised by Python code that a conversion ran, e.g. a __float__ method): such an error is never
+// wrapped, dropped or passed on as it is, but printed and resumed as a new internal fault.
+#pragma once
+
+#include <Python.h>
+
+#include <source_location>
+#include <string>
+#include <string_view>
+
+#include "core/fault.hpp"
+
+namespace ontarix::py {
+
+// Borrowed reference to the class, created on first call; null with a Python error set if the
+// interpreter could not create it.
+PyObject* panic_exception_type() noexcept;
+
+// Writes the stderr diagnostic for the fault and sets PanicException(message) as the pending
+// error. Never throws.
+void raise_panic(std::string_view message, const std::source_location* where) noexcept;
+
+// A Python API call failed and left an error pending: resumes it as a fault if it is a
+// PanicException, else throws PythonError so that the call boundary returns it unchanged.
+[[noreturn, gnu::cold]] void throw_pending();
+
+// Discards a pending error that the caller has a fallback for (a failed length hint, a failed
+// type-name lookup), resuming it instead if it is a PanicException.
+[[gnu::cold]] void drop_pending_error();
+
+// Takes the pending error and describes it as "TypeName: str(value)" for a fault message.
+[[gnu::cold]] std::string take_error_description();
+
+// The interpreter returned null for a new object: prints the pending error and raises the fault
+// "Python API call failed".
+[[noreturn, gnu::cold]] void fail_python_api(
+    std::source_location where = std::source_location::current());
+
+// The part of a source path from its last "src/" component on, so that diagnostics name
+// "src/core/x.cpp" rather than the build machine's absolute path.
+std::string_view project_relative_path(std::string_view path) noexcept;
+
+}  // namespace ontarix::py

@@ -1,0 +1,48 @@
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import ontarix
+
+
+def run_python(code: str) -> subprocess.CompletedProcess[str]:
+    """Runs code in a fresh interpreter (for process-wide state: import flag, first diagnostic).
+    The helpers of this file are importable there as `conftest`."""
+    prelude = f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r})\n"
+    return subprocess.run(
+        [sys.executable, "-c", prelude + textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+
+
+class MutatingFloat:
+    """A score value whose __float__ runs arbitrary code on the dict being converted."""
+
+    def __init__(self, action, value=1.0):
+        self.action = action
+        self.value = value
+
+    def __float__(self):
+        self.action()
+        return self.value
+
+
+def provoke_panic() -> BaseException:
+    """An internal fault available before any operation is wired: a dict changed under conversion."""
+    scores: dict = {}
+    scores["a"] = MutatingFloat(lambda: scores.__setitem__("zz", 1.0))
+    try:
+        ontarix.mrca_and_score(scores)
+    except BaseException as exc:  # noqa: BLE001 - the point is that it is no Exception
+        return exc
+    raise AssertionError("no fault raised")
+
+
+@pytest.fixture(scope="session")
+def panic_type() -> type:
+    return type(provoke_panic())

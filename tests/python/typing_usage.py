@@ -1,0 +1,22 @@
+"""Typed use of the public surface; checked by mypy against the installed stubs."""
+
+from typing import Any
+
+import ontarix
+
+closure: dict[str, dict[str, set[str]]] = ontarix.relationships_to_closure_table(
+    [("A", "is_a", "B"), ("B", "is_a", "C")]
+)
+rows_as_tuple: dict[str, dict[str, set[str]]] = ontarix.relationships_to_closure_table(
+    (("A", "is_a", "B"),)
+)
+similarity: float = ontarix.semantic_jaccard_similarity(closure, "A", "B")
+filtered: float = ontarix.semantic_jaccard_similarity(closure, "A", "B", predicates={"is_a"})
+information: float = ontarix.max_information_content(closure, "A", "B", None)
+jaccard: float = ontarix.jaccard_similarity({"a"}, set2={"b"})
+common: set[str] = ontarix.get_intersection({"a"}, {"a", "b"})
+ancestor: tuple[str, float] = ontarix.mrca_and_score({"A": 1.0, "B": 2.5})
+term, score = ancestor
+phenomizer: float = ontarix.phenomizer_score({"a": {"b": 1.0}}, {"a"}, {"b"})
+records: list[Any] = ontarix.run("input.csv", "closure.csv")
+names: list[str] = ontarix.__all__
