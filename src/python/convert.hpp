@@ -28,6 +28,7 @@
 #include <Python.h>
 
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -110,6 +111,8 @@ PyRef float_to_py(double value);
 PyRef str_to_py(Term text);
 PyRef term_score_to_py(const std::pair<Term, double>& pair);
 PyRef term_set_to_py(const TermSet& set);
+// The same from a list of distinct terms.
+PyRef term_set_to_py(std::span<const Term> terms);
 PyRef closure_table_to_py(const ClosureTable& table);
 
 // A new list of new str, in order; works for any range of string-like elements.

@@ -5,10 +5,12 @@
 #include <string>
 #include <utility>
 
+#include "core/batch_run.hpp"
 #include "core/closure_table.hpp"
 #include "core/terms.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
+#include "python/record_class.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -78,9 +80,10 @@ static_assert(code_running_params_lead(std::array{Kind::PairwiseTable, Kind::Set
 
 PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return call_function(kRun, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        [[maybe_unused]] const Term input_file = convert_argument(kRun, a, 0, to_term);
-        [[maybe_unused]] const Term closure_file = convert_argument(kRun, a, 1, to_term);
-        not_implemented(kRun);
+        const Term input_file = convert_argument(kRun, a, 0, to_term);
+        const Term closure_file = convert_argument(kRun, a, 1, to_term);
+        // The records own the strings they show, so building the list needs no GC pause.
+        return records_to_py(run_batch(input_file, closure_file));
     });
 }
 

@@ -77,7 +77,6 @@ def test_single_parameter_too_many(name, args, kwargs, message):
 @pytest.mark.parametrize(
     "name, args, kwargs",
     [
-        ("run", (), {"closure_file": "c", "input_file": "i"}),
         ("jaccard_similarity", (), {"set2": S, "set1": S}),
         ("jaccard_similarity", (S,), {"set2": S}),
         ("mrca_and_score", (), {"map": {}}),

@@ -1,8 +1,11 @@
 """Typed use of the public surface; checked by mypy against the installed stubs."""
 
-from typing import Any
+from typing import TYPE_CHECKING
 
 import ontarix
+
+if TYPE_CHECKING:
+    from ontarix import TermSetPairwiseSimilarity
 
 closure: dict[str, dict[str, set[str]]] = ontarix.relationships_to_closure_table(
     [("A", "is_a", "B"), ("B", "is_a", "C")]
@@ -18,5 +21,12 @@ common: set[str] = ontarix.get_intersection({"a"}, {"a", "b"})
 ancestor: tuple[str, float] = ontarix.mrca_and_score({"A": 1.0, "B": 2.5})
 term, score = ancestor
 phenomizer: float = ontarix.phenomizer_score({"a": {"b": 1.0}}, {"a"}, {"b"})
-records: list[Any] = ontarix.run("input.csv", "closure.csv")
+records: list["TermSetPairwiseSimilarity"] = ontarix.run("input.csv", "closure.csv")
+first = records[0]
+set_id: str = first.get_set_id()
+best: float = first.get_best_score() + first.get_average_score()
+subject: set[str] = first.get_subject_termset() | first.get_object_termset()
+matches: list[str] = first.get_subject_best_matches() + first.get_object_best_matches()
+metric: str = first.get_metric()
+fresh: "TermSetPairwiseSimilarity" = type(first).new()
 names: list[str] = ontarix.__all__

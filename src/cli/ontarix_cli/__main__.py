@@ -1,0 +1,5 @@
+import sys
+
+from ontarix_cli import main
+
+sys.exit(main())
