@@ -9,29 +9,7 @@
 namespace ontarix::py {
 namespace {
 
-// Visits the live entries of a set (or subclass) in table order, the order _PySet_NextEntry and
-// so to_term_set use, with the walk inlined: for ten-element sets a call per element shows.
-//
-// Each element is a pointer into the heap, so a walk that reads the elements waits on memory at
-// every step; fetching the element a few table slots ahead overlaps those waits.
-template <class Fn>
-inline void for_each_entry(PyObject* set, Fn&& fn) {
-    constexpr std::ptrdiff_t kAhead = 32;
-    const auto* so = reinterpret_cast<const PySetObject*>(set);
-    const setentry* entry = so->table;
-    const setentry* const end = entry + so->mask + 1;
-    for (; entry != end; ++entry) {
-        if (end - entry > kAhead) __builtin_prefetch(entry[kAhead].key);
-        PyObject* key = entry->key;
-        if (key != nullptr && key != _PySet_Dummy) fn(key);
-    }
-}
-
-inline bool contains(PyObject* set, PyObject* key) {
-    const int found = PySet_Contains(set, key);
-    if (found < 0) [[unlikely]] throw_pending();
-    return found != 0;
-}
+constexpr auto kNoVisit = [](PyObject*) noexcept {};
 
 // Validates every element as to_term_set would and hands each to visit while all elements so far
 // are exact str. True when all are.
@@ -40,16 +18,12 @@ bool validate_term_set(PyObject* obj, Visit&& visit) {
     if (!PySet_Check(obj)) [[unlikely]] throw_downcast(obj, "PySet");
     bool all_exact = true;
     for_each_entry(obj, [&](PyObject* key) {
-        if (!(PyUnicode_CheckExact(key) && PyUnicode_IS_COMPACT_ASCII(key))) [[unlikely]] {
-            static_cast<void>(to_term(key));  // the conversion's own check, and its error
-            all_exact = all_exact && PyUnicode_CheckExact(key);
-        }
+        // The conversion's own check, and its error.
+        if (!validate_term(key)) [[unlikely]] all_exact = false;
         if (all_exact) visit(key);
     });
     return all_exact;
 }
-
-constexpr auto kNoVisit = [](PyObject*) noexcept {};
 
 // Validates both set arguments, in order, and calls on_common(key) once for every element of the
 // one set that the other holds (walking the second set when it is not the larger, so that its
@@ -61,7 +35,7 @@ bool for_each_common(const FunctionSpec& f, const BoundArgs& a, OnCommon&& on_co
     PyObject* const set2 = a[1];
     const auto validate_only = [](PyObject* o) { return validate_term_set(o, kNoVisit); };
     if (!convert_argument(f, a, 0, validate_only)) {
-        convert_argument(f, a, 1, validate_only);  // its errors still come first
+        convert_argument(f, a, 1, validate_only);  // set2's errors before the generic route
         return false;
     }
     if (PySet_Check(set2) && PySet_GET_SIZE(set2) <= PySet_GET_SIZE(set1)) {
@@ -79,6 +53,8 @@ bool for_each_common(const FunctionSpec& f, const BoundArgs& a, OnCommon&& on_co
 }
 
 }  // namespace
+
+bool validate_term_set(PyObject* obj) { return validate_term_set(obj, kNoVisit); }
 
 std::optional<double> exact_str_jaccard(const FunctionSpec& f, const BoundArgs& a) {
     std::uint64_t common = 0;

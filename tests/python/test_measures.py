@@ -228,6 +228,27 @@ def test_max_information_content(table, e1, e2, predicates, result):
     extra = () if predicates is ABSENT else (predicates,)
     for a, b in ((e1, e2), (e2, e1)):
         assert same(o.max_information_content(table, a, b, *extra), result)
+        assert same(o.max_information_content(DictSub(table), a, StrSub(b), *extra), result)
+
+
+@pytest.mark.parametrize("fn", [o.semantic_jaccard_similarity, o.max_information_content])
+@pytest.mark.parametrize("args, kind, message", [
+    (({"a": {"p": {"b", 1}}}, "a", 2), TypeError, "argument 'closure_table': 'int' object cannot be converted to 'PyString'"),
+    (({"a": {"p": {"b"}}, "c": []}, 1, 2), TypeError, "argument 'closure_table': 'list' object cannot be converted to 'PyDict'"),
+    (({"a": {"p": frozenset()}}, 1, 2), TypeError, "argument 'closure_table': 'frozenset' object cannot be converted to 'PySet'"),
+    (({StrSub("a"): {"p": {"b"}}}, "a", 2), TypeError, "argument 'entity2': 'int' object cannot be converted to 'PyString'"),
+    (({"a": {"p": {"b"}}}, "a", "b", {Colliding("p")}), TypeError, "argument 'predicates': 'Colliding' object cannot be converted to 'PyString'"),
+    (({"a": {"p": {"b"}}}, "a", "b", ["p"]), TypeError, "argument 'predicates': 'list' object cannot be converted to 'PySet'"),
+    (({"a": {"p": {"\udc80"}}}, 1, 2), UnicodeEncodeError, None),
+    (({"a": {StrSub("p"): {"b"}}}, "a", "\udc80"), UnicodeEncodeError, None),
+])
+def test_closure_argument_errors(fn, args, kind, message):
+    Colliding.calls = 0
+    with pytest.raises(kind) as info:
+        fn(*args)
+    assert type(info.value) is kind and Colliding.calls == 0
+    if message is not None:
+        assert str(info.value) == message
 
 
 # ---- phenomizer ----------------------------------------------------------------------------------
