@@ -1,6 +1,8 @@
 """The six measures end to end: results, NaNs, signed zeros, symmetry and faults."""
 
+import gc
 import math
+import sys
 
 import pytest
 
@@ -277,3 +279,29 @@ def test_phenomizer(scores, e1, e2, result):
 ])
 def test_phenomizer_missing_pair_is_a_fault(scores):
     assert fault(o.phenomizer_score, scores, {"a"}, {"b"}) == MISSING
+
+
+# ---- references ----------------------------------------------------------------------------------
+
+def test_calls_leave_reference_counts_and_arguments_unchanged():
+    terms = ["".join(["t", str(i)]) for i in range(40)]  # not interned: counts are their own
+    s1, s2 = set(terms[:25]), set(terms[10:])
+    sub = {StrSub(t) for t in terms[:5]}
+    table = {t: {"p1": set(terms[i:i + 5]), "p2": {terms[-1 - i]}} for i, t in enumerate(terms[:30])}
+    scores = {a: {b: 1.0 for b in terms[:6]} for a in terms[:6]}
+    tracked = [s1, s2, sub, table, scores, *terms, *table.values()]
+    snapshot = repr((s1, s2, sub, table, scores))
+    before = [sys.getrefcount(x) for x in tracked]
+    for _ in range(3):
+        o.jaccard_similarity(s1, s2), o.jaccard_similarity(s2, sub)
+        o.get_intersection(s1, s2), o.get_intersection(sub, s1)
+        for fn in (o.semantic_jaccard_similarity, o.max_information_content):
+            fn(table, terms[0], terms[1]), fn(table, terms[2], StrSub(terms[3]), {"p1"})
+            pytest.raises(TypeError, fn, table, terms[0], 5)
+        o.mrca_and_score(scores[terms[0]])
+        o.phenomizer_score(scores, set(terms[:3]), set(terms[3:6]))
+        fault(o.phenomizer_score, scores, {terms[0]}, {terms[7]})
+        pytest.raises(TypeError, o.get_intersection, s1, {5})
+    gc.collect()  # the caught exceptions' tracebacks form cycles with their frames
+    assert [sys.getrefcount(x) for x in tracked] == before
+    assert repr((s1, s2, sub, table, scores)) == snapshot
