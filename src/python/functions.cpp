@@ -149,7 +149,8 @@ PyObject* semantic_jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize
         const Term entity2 = convert_argument(kSemantic, a, 2, to_term);
         const std::optional<TermSet> predicates =
             convert_argument(kSemantic, a, 3, to_optional_term_set);
-        return float_to_py(calculate_semantic_jaccard_similarity(table, entity1, entity2, filter_of(predicates)));
+        return float_to_py(
+            calculate_semantic_jaccard_similarity(table, entity1, entity2, filter_of(predicates)));
     });
 }
 
@@ -189,7 +190,8 @@ PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t n
         const Term entity2 = convert_argument(kMaxIc, a, 2, to_term);
         const std::optional<TermSet> predicates =
             convert_argument(kMaxIc, a, 3, to_optional_term_set);
-        return float_to_py(calculate_max_information_content(table, entity1, entity2, filter_of(predicates)));
+        return float_to_py(
+            calculate_max_information_content(table, entity1, entity2, filter_of(predicates)));
     });
 }
 
