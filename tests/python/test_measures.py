@@ -150,11 +150,8 @@ def test_first_failing_element_wins(fn, bad):
     ({"A": 2.0, "B": -2.0}, [("A", 2.0), ("B", -2.0)]),
     ({"A": NAN, "B": 100.0}, [("A", NAN)]),
     ({"A": -math.inf, "B": NAN, "C": 1e308}, [("B", NAN)]),
-    ({"A": -math.inf, "B": 5.0}, [("A", -math.inf)]),
-    ({"A": NAN, "B": -NAN}, [("A", NAN), ("B", -NAN)]),
     ({"A": 0.0}, [("A", 0.0)]),
     ({"A": -0.0}, [("A", -0.0)]),
-    ({"A": 0.0, "B": -0.0}, [("A", 0.0), ("B", -0.0)]),
     (DictSub({StrSub("A"): 1, "B": True}), [("A", 1.0), ("B", 1.0)]),
 ])
 def test_mrca(scores, winners):
@@ -193,15 +190,12 @@ def ic(count, total):
     (T, "X", "Z", ABSENT, 0.0),
     (T, "Z", "W", ABSENT, NAN),
     (T, "R", "R", ABSENT, 1.0),
-    (T, "Z", "Z", None, NAN),
     (T, "X", "Y", set(), NAN),
     (T, "X", "Y", {"p2"}, NAN),
-    (T, "X", "P", {"p1", "p2"}, 2 / 3),
     (T2, "A", "F", ABSENT, 2 / 3),
     (T2, "A", "F", {"is_a"}, 0.5),
     (T2, "A", "F", {"part_of"}, 1.0),
     (T2, "E", "A", None, 0.0),  # nothing transitive: E reaches A only
-    ({}, "A", "A", ABSENT, NAN),
 ])
 def test_semantic_jaccard(table, e1, e2, predicates, index):
     extra = () if predicates is ABSENT else (predicates,)
@@ -215,8 +209,6 @@ def test_semantic_jaccard(table, e1, e2, predicates, index):
     (T, "X", "P", ABSENT, ic(3, 9)),
     (T, "X", "X", None, ic(2, 9)),
     (T, "R", "X", ABSENT, 0.0),  # only owl:Thing in common, and it never counts
-    (T, "X", "Z", ABSENT, 0.0),
-    (T, "X", "Y", {"p2"}, 0.0),
     (T, "X", "Y", set(), 0.0),
     ({**T, "Q": {"p1": {"owl:Thing"}}}, "X", "Y", None, ic(2, 10)),  # the whole table counts
     ({"X": {"p1": {"P"}}, "Y": {"p1": {"P"}}}, "X", "Y", ABSENT, 0.0),  # IC -0.0 never shows
@@ -224,7 +216,6 @@ def test_semantic_jaccard(table, e1, e2, predicates, index):
     (T2, "A", "F", ABSENT, ic(2, 6)),
     (T2, "A", "F", {"is_a"}, ic(2, 4)),
     (T2, "A", "F", {"part_of"}, 0.0),
-    ({}, "A", "B", None, 0.0),
 ])
 def test_max_information_content(table, e1, e2, predicates, result):
     extra = () if predicates is ABSENT else (predicates,)
@@ -240,7 +231,6 @@ def test_max_information_content(table, e1, e2, predicates, result):
     (({"a": {"p": frozenset()}}, 1, 2), TypeError, "argument 'closure_table': 'frozenset' object cannot be converted to 'PySet'"),
     (({StrSub("a"): {"p": {"b"}}}, "a", 2), TypeError, "argument 'entity2': 'int' object cannot be converted to 'PyString'"),
     (({"a": {"p": {"b"}}}, "a", "b", {Colliding("p")}), TypeError, "argument 'predicates': 'Colliding' object cannot be converted to 'PyString'"),
-    (({"a": {"p": {"b"}}}, "a", "b", ["p"]), TypeError, "argument 'predicates': 'list' object cannot be converted to 'PySet'"),
     (({"a": {"p": {"\udc80"}}}, 1, 2), UnicodeEncodeError, None),
     (({"a": {StrSub("p"): {"b"}}}, "a", "\udc80"), UnicodeEncodeError, None),
 ])
@@ -261,7 +251,6 @@ def test_closure_argument_errors(fn, args, kind, message):
     ({"a": {"b": -1.0}, "b": {"a": -2.0}}, {"a"}, {"b"}, 0.0),
     ({"a": {"b": NAN, "c": 2.0}, "b": {"a": NAN}, "c": {"a": 4.0}}, {"a"}, {"b", "c"}, (2.0 + 2.0) / 2),
     ({"a": {"b": NAN}, "b": {"a": NAN}}, {"a"}, {"b"}, 0.0),
-    ({"a": {"a": math.inf}}, {"a"}, {"a"}, math.inf),
     ({}, set(), {"b"}, NAN),  # nothing is looked up
     ({}, set(), set(), NAN),
 ])
