@@ -46,10 +46,6 @@ namespace {
     raise_fault("dictionary keys changed during iteration");
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void fault_set_build() {
-    raise_fault("Failed to create Python set from HashSet: " + take_error_description());
-}
-
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_set_item() {
     raise_fault("Failed to set_item on dict: " + take_error_description());
 }
@@ -247,6 +243,10 @@ void throw_downcast(PyObject* obj, const char* target) {
                      "'<failed to extract type name>' object cannot be converted to '%s'", target);
     }
     throw PythonError{};
+}
+
+void fault_set_build() {
+    raise_fault("Failed to create Python set from HashSet: " + take_error_description());
 }
 
 Term to_term_slow(PyObject* obj) {

@@ -107,6 +107,9 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor);
 
 // ---- native -> Python ------------------------------------------------------------------------
 
+// Creating or filling a result set failed with a Python error pending.
+[[noreturn, gnu::cold, gnu::noinline]] void fault_set_build();
+
 PyRef float_to_py(double value);
 PyRef str_to_py(Term text);
 PyRef term_score_to_py(const std::pair<Term, double>& pair);

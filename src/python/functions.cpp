@@ -7,10 +7,15 @@
 
 #include "core/batch_run.hpp"
 #include "core/closure_table.hpp"
+#include "core/intersection.hpp"
+#include "core/numericize.hpp"
+#include "core/similarity.hpp"
 #include "core/terms.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
 #include "python/record_class.hpp"
+#include "python/str_closure.hpp"
+#include "python/str_sets.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -69,11 +74,9 @@ static_assert(code_running_params_lead(
 static_assert(code_running_params_lead(std::array{Kind::Triples}));
 static_assert(code_running_params_lead(std::array{Kind::PairwiseTable, Kind::Set, Kind::Set}));
 
-// Until its operation is wired in, a function binds and converts its arguments exactly and then
-// says so.
-[[noreturn, gnu::cold, gnu::noinline]] void not_implemented(const FunctionSpec& f) {
-    PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", f.name);
-    throw PythonError{};
+// Absent or None: every predicate counts. An empty set is a filter that admits none.
+const TermSet* filter_of(const std::optional<TermSet>& predicates) noexcept {
+    return predicates.has_value() ? &*predicates : nullptr;
 }
 
 // ---- wrappers ---------------------------------------------------------------------------------
@@ -90,9 +93,15 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
 PyObject* jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
     return call_function(kJaccard, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        [[maybe_unused]] const TermSet set1 = convert_argument(kJaccard, a, 0, to_term_set);
-        [[maybe_unused]] const TermSet set2 = convert_argument(kJaccard, a, 1, to_term_set);
-        not_implemented(kJaccard);
+        if (const std::optional<double> index = exact_str_jaccard(kJaccard, a)) [[likely]] {
+            return float_to_py(*index);
+        }
+        // A str subclass among the elements. Both sets are validated already, so these
+        // conversions cannot fail on an element.
+        const TermSet set1 = to_term_set(a[0]);
+        const TermSet set2 = to_term_set(a[1]);
+        const NumericizedSets ids = numericize_sets(set1, set2);
+        return float_to_py(calculate_jaccard_similarity(ids.first, ids.second));
     });
 }
 
@@ -100,31 +109,44 @@ PyObject* mrca_and_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) noexcept {
     return call_function(kMrca, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
         Anchor anchor;
-        [[maybe_unused]] const TermScoreMap map = convert_argument(
+        const TermScoreMap map = convert_argument(
             kMrca, a, 0, [&](PyObject* o) { return to_term_score_map(o, anchor); });
-        not_implemented(kMrca);
+        const std::pair<Term, double> best = get_most_recent_common_ancestor_with_score(map);
+        const GcPause pause;
+        return term_score_to_py(best);
     });
 }
 
 PyObject* get_intersection(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept {
     return call_function(kIntersection, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        [[maybe_unused]] const TermSet set1 = convert_argument(kIntersection, a, 0, to_term_set);
-        [[maybe_unused]] const TermSet set2 = convert_argument(kIntersection, a, 1, to_term_set);
-        not_implemented(kIntersection);
+        if (PyRef common = exact_str_intersection(kIntersection, a)) [[likely]] return common;
+        // A str subclass among the elements; both sets are validated already.
+        const TermSet set1 = to_term_set(a[0]);
+        const TermSet set2 = to_term_set(a[1]);
+        const auto common = get_intersection_between_sets(set1, set2);
+        TermSet result;
+        result.reserve(common.walked().size());
+        for (const Term& term : common) result.insert(term);
+        const GcPause pause;
+        return term_set_to_py(result);
     });
 }
 
 PyObject* semantic_jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) noexcept {
     return call_function(kSemantic, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        [[maybe_unused]] const ClosureTable table =
-            convert_argument(kSemantic, a, 0, to_closure_table);
-        [[maybe_unused]] const Term entity1 = convert_argument(kSemantic, a, 1, to_term);
-        [[maybe_unused]] const Term entity2 = convert_argument(kSemantic, a, 2, to_term);
-        [[maybe_unused]] const std::optional<TermSet> predicates =
+        if (validate_closure_arguments(kSemantic, a)) [[likely]] {
+            return float_to_py(exact_str_semantic_jaccard(a[0], a[1], a[2], a[3]));
+        }
+        // A str subclass somewhere; every argument is validated already.
+        const ClosureTable table = convert_argument(kSemantic, a, 0, to_closure_table);
+        const Term entity1 = convert_argument(kSemantic, a, 1, to_term);
+        const Term entity2 = convert_argument(kSemantic, a, 2, to_term);
+        const std::optional<TermSet> predicates =
             convert_argument(kSemantic, a, 3, to_optional_term_set);
-        not_implemented(kSemantic);
+        return float_to_py(
+            calculate_semantic_jaccard_similarity(table, entity1, entity2, filter_of(predicates)));
     });
 }
 
@@ -144,24 +166,28 @@ PyObject* phenomizer_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept {
     return call_function(kPhenomizer, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
         Anchor anchor;
-        [[maybe_unused]] const PairwiseScoreTable map = convert_argument(
+        const PairwiseScoreTable map = convert_argument(
             kPhenomizer, a, 0, [&](PyObject* o) { return to_pairwise_score_table(o, anchor); });
-        [[maybe_unused]] const TermSet entity1 = convert_argument(kPhenomizer, a, 1, to_term_set);
-        [[maybe_unused]] const TermSet entity2 = convert_argument(kPhenomizer, a, 2, to_term_set);
-        not_implemented(kPhenomizer);
+        const TermSet entity1 = convert_argument(kPhenomizer, a, 1, to_term_set);
+        const TermSet entity2 = convert_argument(kPhenomizer, a, 2, to_term_set);
+        return float_to_py(calculate_phenomizer_score(map, entity1, entity2));
     });
 }
 
 PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) noexcept {
     return call_function(kMaxIc, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        [[maybe_unused]] const ClosureTable table =
-            convert_argument(kMaxIc, a, 0, to_closure_table);
-        [[maybe_unused]] const Term entity1 = convert_argument(kMaxIc, a, 1, to_term);
-        [[maybe_unused]] const Term entity2 = convert_argument(kMaxIc, a, 2, to_term);
-        [[maybe_unused]] const std::optional<TermSet> predicates =
+        if (validate_closure_arguments(kMaxIc, a)) [[likely]] {
+            return float_to_py(exact_str_max_information_content(a[0], a[1], a[2], a[3]));
+        }
+        // A str subclass somewhere; every argument is validated already.
+        const ClosureTable table = convert_argument(kMaxIc, a, 0, to_closure_table);
+        const Term entity1 = convert_argument(kMaxIc, a, 1, to_term);
+        const Term entity2 = convert_argument(kMaxIc, a, 2, to_term);
+        const std::optional<TermSet> predicates =
             convert_argument(kMaxIc, a, 3, to_optional_term_set);
-        not_implemented(kMaxIc);
+        return float_to_py(
+            calculate_max_information_content(table, entity1, entity2, filter_of(predicates)));
     });
 }
 

@@ -91,9 +91,11 @@ def test_single_parameter_too_many(name, args, kwargs, message):
     ],
 )
 def test_every_parameter_binds_by_keyword(name, args, kwargs):
-    # Binding and conversion succeed; the operation itself is wired by a later change.
-    with pytest.raises(NotImplementedError, match=rf"^{name}\(\) is not implemented yet$"):
+    # Binding and conversion succeed: whatever the operation then does, it is no TypeError.
+    try:
         getattr(ontarix, name)(*args, **kwargs)
+    except BaseException as exc:  # noqa: BLE001 - an empty score map is a fault, not a binding error
+        assert not isinstance(exc, TypeError), exc
 
 
 def test_closure_table_binds_by_keyword():

@@ -1,0 +1,43 @@
+// Closure-table measures computed on the caller's own dicts and sets, when every string in the
+// arguments is an exact str.
+//
+// semantic_jaccard_similarity and max_information_content receive a whole closure table on every
+// call. Converting it builds a native map per subject and a native set per (subject, predicate),
+// hashing every string again: several times the cost of one walk of the table, although the
+// semantic Jaccard reads two rows and the information content only needs, per (subject,
+// predicate), its size and which of a handful of common ancestors it holds. So, as for the plain
+// sets (str_sets.hpp, whose equivalence argument carries over to dicts keyed by exact str):
+//   1. the four arguments are validated in parameter order by exactly the rules of their
+//      conversions (same errors, same first failure), touching every string once and building
+//      nothing; no Python code can run, so nothing changes under the walk;
+//   2. if every string is an exact str, the measure is computed with the interpreter's own dict
+//      and set lookups, which between exact strs run no Python code either. Duplicate keys cannot
+//      arise (distinct exact strs have distinct UTF-8 bytes), so the table read is exactly the
+//      table the conversion would have built.
+// Otherwise (a str subclass anywhere) the caller converts and takes the native route.
+//
+// Results are bit-identical to the native route: the same counts and totals enter the same
+// double division, log2, negation and strict comparison against a start of 0.0.
+//
+// Cost: one validation walk over every string of the table; then the semantic Jaccard looks up
+// two rows, and the information content walks the (subject, predicate) pairs once more with one
+// membership test per common ancestor (or per object, when the set is the smaller side).
+#pragma once
+
+#include <Python.h>
+
+#include "python/call_boundary.hpp"
+
+namespace ontarix::py {
+
+// Parameters of f: closure_table, entity1, entity2, predicates (optional). Raises the conversion
+// errors; true when the exact-str route may be taken.
+bool validate_closure_arguments(const FunctionSpec& f, const BoundArgs& a);
+
+// On validated exact-str arguments; predicates null or None means no filter.
+double exact_str_semantic_jaccard(PyObject* table, PyObject* entity1, PyObject* entity2,
+                                  PyObject* predicates);
+double exact_str_max_information_content(PyObject* table, PyObject* entity1, PyObject* entity2,
+                                         PyObject* predicates);
+
+}  // namespace ontarix::py
