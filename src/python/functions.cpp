@@ -110,8 +110,8 @@ PyObject* mrca_and_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) noexcept {
     return call_function(kMrca, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
         if (PyRef best = exact_str_mrca_and_score(kMrca, a)) [[likely]] return best;
-        // A str subclass, a score that needs Python code, or an empty map (whose fault the
-        // core raises). Nothing has been converted or run yet.
+        // A str subclass, a score that needs Python code, or an empty map (whose fault the core
+        // raises). No Python code has run yet, so the conversion meets what validation met.
         Anchor anchor;
         const TermScoreMap map = convert_argument(
             kMrca, a, 0, [&](PyObject* o) { return to_term_score_map(o, anchor); });
@@ -174,7 +174,7 @@ PyObject* phenomizer_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             return float_to_py(*score);
         }
         // A str subclass, a score that needs Python code, or a missing pair (whose fault the
-        // core raises). Nothing has been converted or run yet.
+        // core raises). No Python code has run yet, so the conversion meets what validation met.
         Anchor anchor;
         const PairwiseScoreTable map = convert_argument(
             kPhenomizer, a, 0, [&](PyObject* o) { return to_pairwise_score_table(o, anchor); });

@@ -93,7 +93,8 @@ bool validate_pairwise_table(PyObject* map) {
 }
 
 // The conversion's walk of a term set (to_term_set), appending the entries while every element
-// is an exact str.
+// is an exact str. It reads the set's table itself because the lookups want the stored hashes,
+// which for_each_entry does not hand out.
 bool collect_term_set(PyObject* set, std::vector<Entry>& out) {
     if (!PySet_Check(set)) [[unlikely]] throw_downcast(set, "PySet");
     const auto* so = reinterpret_cast<const PySetObject*>(set);
@@ -139,7 +140,9 @@ std::optional<double> best_match_average(PyObject* map, std::span<const Entry> a
     return total / static_cast<double>(static_cast<std::uint64_t>(a.size()));
 }
 
-Py_ssize_t size_if_set(PyObject* obj) noexcept { return PySet_Check(obj) ? PySet_GET_SIZE(obj) : 0; }
+Py_ssize_t size_if_set(PyObject* obj) noexcept {
+    return PySet_Check(obj) ? PySet_GET_SIZE(obj) : 0;
+}
 
 }  // namespace
 
