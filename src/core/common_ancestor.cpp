@@ -3,20 +3,10 @@
 #include <string>
 
 #include "core/fault.hpp"
+#include "core/selection_key.hpp"
 #include "core/similarity.hpp"
 
 namespace ontarix {
-namespace {
-
-// The order on selection keys (magnitudes): numbers as usual, NaN above every number, NaN equal
-// to NaN. A plain `>` would let a NaN key never win and never lose.
-inline bool key_greater(double k, double other) noexcept {
-    if (std::isnan(k)) return !std::isnan(other);
-    if (std::isnan(other)) return false;
-    return k > other;
-}
-
-}  // namespace
 
 std::pair<Term, double> get_most_recent_common_ancestor_with_score(const TermScoreMap& map) {
     auto entry = map.begin();
@@ -28,7 +18,7 @@ std::pair<Term, double> get_most_recent_common_ancestor_with_score(const TermSco
     for (++entry; entry != map.end(); ++entry) {
         const double key = std::fabs(entry->second);
         // Ties go to the entry visited later.
-        if (!key_greater(best_key, key)) {
+        if (!selection_key_greater(best_key, key)) {
             best = entry;
             best_key = key;
         }

@@ -15,6 +15,7 @@
 #include "python/convert.hpp"
 #include "python/record_class.hpp"
 #include "python/str_closure.hpp"
+#include "python/str_scores.hpp"
 #include "python/str_sets.hpp"
 
 namespace ontarix::py {
@@ -108,6 +109,9 @@ PyObject* jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 PyObject* mrca_and_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) noexcept {
     return call_function(kMrca, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        if (PyRef best = exact_str_mrca_and_score(kMrca, a)) [[likely]] return best;
+        // A str subclass, a score that needs Python code, or an empty map (whose fault the core
+        // raises). No Python code has run yet, so the conversion meets what validation met.
         Anchor anchor;
         const TermScoreMap map = convert_argument(
             kMrca, a, 0, [&](PyObject* o) { return to_term_score_map(o, anchor); });
@@ -165,6 +169,12 @@ PyObject* relationships_to_closure_table(PyObject*, PyObject* const* args, Py_ss
 PyObject* phenomizer_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept {
     return call_function(kPhenomizer, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        if (const std::optional<double> score = exact_str_phenomizer_score(kPhenomizer, a))
+            [[likely]] {
+            return float_to_py(*score);
+        }
+        // A str subclass, a score that needs Python code, or a missing pair (whose fault the
+        // core raises). No Python code has run yet, so the conversion meets what validation met.
         Anchor anchor;
         const PairwiseScoreTable map = convert_argument(
             kPhenomizer, a, 0, [&](PyObject* o) { return to_pairwise_score_table(o, anchor); });
