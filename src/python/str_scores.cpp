@@ -7,7 +7,6 @@
 
 #include "core/selection_key.hpp"
 #include "python/convert.hpp"
-#include "python/dict_entries.hpp"
 #include "python/panic.hpp"
 #include "python/str_sets.hpp"
 
@@ -48,17 +47,19 @@ Choice choose_plain(PyObject* map) {
     if (!PyDict_Check(map)) [[unlikely]] throw_downcast(map, "PyDict");
     Choice best;
     double best_key = 0.0;
-    const bool plain = for_each_item(map, [&](PyObject* term, PyObject* value) {
+    Py_ssize_t pos = 0;
+    PyObject* term;
+    PyObject* value;
+    while (PyDict_Next(map, &pos, &term, &value)) {
         double score;
-        if (!validate_term(term) || !plain_score(value, score)) [[unlikely]] return false;
+        if (!validate_term(term) || !plain_score(value, score)) [[unlikely]] return {};
         const double key = std::fabs(score);
         if (best.term == nullptr || !selection_key_greater(best_key, key)) {
             best = {term, score};
             best_key = key;
         }
-        return true;
-    });
-    return plain ? best : Choice{};
+    }
+    return best;
 }
 
 // ---- phenomizer ---------------------------------------------------------------------------------
@@ -74,14 +75,21 @@ struct Entry {
 // row's (term, score) entries.
 bool validate_pairwise_table(PyObject* map) {
     if (!PyDict_Check(map)) [[unlikely]] throw_downcast(map, "PyDict");
-    return for_each_item(map, [](PyObject* term, PyObject* row) {
+    Py_ssize_t pos = 0;
+    PyObject* term;
+    PyObject* row;
+    while (PyDict_Next(map, &pos, &term, &row)) {
         if (!validate_term(term)) [[unlikely]] return false;
         if (!PyDict_Check(row)) [[unlikely]] throw_downcast(row, "PyDict");
-        return for_each_item(row, [](PyObject* other, PyObject* value) {
+        Py_ssize_t row_pos = 0;
+        PyObject* other;
+        PyObject* value;
+        while (PyDict_Next(row, &row_pos, &other, &value)) {
             double score;
-            return validate_term(other) && plain_score(value, score);
-        });
-    });
+            if (!validate_term(other) || !plain_score(value, score)) [[unlikely]] return false;
+        }
+    }
+    return true;
 }
 
 // The conversion's walk of a term set (to_term_set), appending the entries while every element

@@ -25,8 +25,7 @@
 // fault from the core, with the core's message and location. Faults are rare, and this keeps one
 // source for them.
 //
-// Cost. Dicts are walked over their entry arrays where the layout allows (dict_entries.hpp).
-// mrca: one walk of the dict, choosing as it validates; no allocation but the result.
+// Cost. mrca: one walk of the dict, choosing as it validates; no allocation but the result.
 // phenomizer: one validation walk over every entry of the table (each entry could be invalid,
 // so this is the floor), then per direction one row lookup per term of A and one cell lookup per
 // pair, by cached hash; one allocation for the entries of the two sets.

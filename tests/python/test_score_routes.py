@@ -132,37 +132,3 @@ def test_faults_come_from_the_core_on_both_routes(capfd, route, call, args, wher
     assert len(lines) == 1
     match = DIAGNOSTIC.search(lines[0])
     assert match and (match["message"], match["file"]) == (MISSING, where)
-
-
-# ---- dict layouts -----------------------------------------------------------------------------------
-
-class Attrs: ...
-
-
-def instance_dict(items):  # values kept apart from the keys the class shares
-    obj = Attrs()
-    for k, v in items:
-        setattr(obj, k, v)
-    return obj.__dict__
-
-
-def with_deleted(items):  # deleted items leave empty slots in the entry array
-    d = {"gone": 0.0, **dict(items), "gone too": 0.0}
-    del d["gone"], d["gone too"]
-    return d
-
-
-def once_general(items):  # str keys only, in the layout a non-str key forced
-    d = {0: None, **dict(items)}
-    del d[0]
-    return d
-
-
-@pytest.mark.parametrize("layout", [dict, instance_dict, with_deleted, once_general])
-def test_every_dict_layout_gives_the_same_items(layout):
-    assert o.mrca_and_score(layout([("t1", 1.0), ("t2", -4.0), ("t3", 2.5)])) == ("t2", -4.0)
-    table = layout([("t1", layout([("t2", 2.0), ("t3", 1.0)])), ("t2", layout([("t1", 4.0)])),
-                    ("t3", layout([("t1", 0.5)]))])
-    assert o.phenomizer_score(table, {"t1"}, {"t2", "t3"}) == (2.0 + (4.0 + 0.5) / 2) / 2
-    with pytest.raises(TypeError, match="^argument 'map': must be real number, not str$"):
-        o.mrca_and_score(layout([("t1", 1.0), ("t2", "x"), ("t3", 3)]))
