@@ -388,6 +388,16 @@ PyRef term_set_to_py(std::span<const Term> terms) {
     return out;
 }
 
+PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts) {
+    PyRef out = PyRef::steal(PySet_New(nullptr));
+    if (!out) fault_set_build();
+    for (const std::uint32_t number : numbers) {
+        PyRef str = str_to_py(texts[number]);
+        if (PySet_Add(out.get(), str.get()) < 0) fault_set_build();
+    }
+    return out;
+}
+
 PyRef closure_table_to_py(const ClosureTable& table) {
     // Subjects are distinct and usually recur as objects: a fair first size for the cache.
     StrCache cache(table.size());

@@ -27,6 +27,7 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <utility>
@@ -113,6 +114,8 @@ PyRef term_score_to_py(const std::pair<Term, double>& pair);
 PyRef term_set_to_py(const TermSet& set);
 // The same from a list of distinct terms.
 PyRef term_set_to_py(std::span<const Term> terms);
+// The same from distinct term numbers and the texts they index.
+PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
 PyRef closure_table_to_py(const ClosureTable& table);
 
 // A new list of new str, in order; works for any range of string-like elements.
