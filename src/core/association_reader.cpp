@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -43,6 +45,21 @@ private:
     StringArena& arena_;
     TermSet pool_;
 };
+
+// Equality of two strings, with the common lengths of term identifiers compared as two words.
+inline bool same_text(Term a, Term b) noexcept {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    if (n >= 8 && n <= 16) {
+        std::uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a.data(), 8);
+        std::memcpy(&b0, b.data(), 8);
+        std::memcpy(&a1, a.data() + n - 8, 8);
+        std::memcpy(&b1, b.data() + n - 8, 8);
+        return a0 == b0 && a1 == b1;
+    }
+    return a == b;
+}
 
 }  // namespace
 
@@ -101,20 +118,71 @@ AssociationTable parse_associations(RecordReader reader) {
     return table;
 }
 
-TermNumbering::Id TermNumbering::number(Term s) {
-    auto [it, inserted] = ids_.try_emplace(s, static_cast<Id>(texts_.size()));
-    if (inserted) {
-        // Repointed at the arena copy: same contents, so the same hash and slot.
-        const Term stored = arena_.store(s);
-        const_cast<Term&>(it->first) = stored;
-        texts_.push_back(stored);
+TermNumbering::Probe TermNumbering::probe(Term s) noexcept {
+    // Whole-word loads that never reach outside the string; a variable-length copy would go
+    // through memory and stall the comparison that reads it back.
+    const char* d = s.data();
+    const std::size_t n = s.size();
+    auto load64 = [](const char* at) {
+        std::uint64_t v;
+        std::memcpy(&v, at, 8);
+        return v;
+    };
+    auto load32 = [](const char* at) -> std::uint64_t {
+        std::uint32_t v;
+        std::memcpy(&v, at, 4);
+        return v;
+    };
+    Head head{{0, 0}};
+    if (n >= 16) {
+        head.w[0] = load64(d);
+        head.w[1] = load64(d + 8);
+    } else if (n >= 8) {
+        head.w[0] = load64(d);
+        if (n > 8) head.w[1] = load64(d + n - 8) >> (8 * (16 - n));
+    } else if (n >= 4) {
+        // Overlapping loads agree on the bytes they share.
+        head.w[0] = load32(d) | (load32(d + n - 4) << (8 * (n - 4)));
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            head.w[0] |= std::uint64_t{static_cast<unsigned char>(d[i])} << (8 * i);
+        }
     }
-    return it->second;
+    return {s, head, static_cast<std::size_t>(hash_bytes(s.data(), s.size(), process_hash_key()))};
+}
+
+std::size_t TermNumbering::EntryHash::operator()(const Entry& e) const noexcept {
+    return static_cast<std::size_t>(hash_bytes(e.data, e.size, process_hash_key()));
+}
+
+bool TermNumbering::EntryEq::operator()(const Entry& a, const Entry& b) const noexcept {
+    return a.size == b.size && a.head == b.head && std::memcmp(a.data, b.data, a.size) == 0;
+}
+
+bool TermNumbering::EntryEq::operator()(const Probe& p, const Entry& e) const noexcept {
+    const std::size_t n = p.text.size();
+    if (n != e.size || !(p.head == e.head)) return false;
+    constexpr std::size_t kHead = sizeof(Head::w);
+    return n <= kHead || std::memcmp(p.text.data() + kHead, e.data + kHead, n - kHead) == 0;
+}
+
+TermNumbering::Id TermNumbering::number(Term s) {
+    const Probe p = probe(s);
+    const auto it = entries_.find(p);
+    if (it != entries_.end()) return it->id;
+    if (texts_.size() >= kNone || s.size() > UINT32_MAX) [[unlikely]] {
+        throw std::length_error("more distinct strings than 32-bit numbers can tell apart");
+    }
+    const Term stored = arena_.store(s);
+    const Id id = static_cast<Id>(texts_.size());
+    texts_.push_back(stored);
+    entries_.insert(Entry{p.head, stored.data(), static_cast<std::uint32_t>(s.size()), id});
+    return id;
 }
 
 TermNumbering::Id TermNumbering::find(Term s) const {
-    const auto it = ids_.find(s);
-    return it == ids_.end() ? kNone : it->second;
+    const auto it = entries_.find(probe(s));
+    return it == entries_.end() ? kNone : it->id;
 }
 
 NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumbering& keys,
@@ -144,7 +212,7 @@ NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumber
     while (records.read_record(record)) {
         if (record.size() < 2) raise_fault(std::string(kMissingValue));
         const Term key = record.field(0);
-        if (runs.empty() || key != run_key) {
+        if (runs.empty() || !same_text(key, run_key)) {
             close_run();
             const TermNumbering::Id id = keys.number(key);
             run_key = keys.texts()[id];

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_set.hpp>
+
 #include "core/csv_records.hpp"
 #include "core/string_arena.hpp"
 #include "core/terms.hpp"
@@ -45,8 +47,13 @@ RecordReader read_file(std::string_view path);
 AssociationTable parse_associations(RecordReader reader);
 
 // Distinct strings numbered 0, 1, 2, ... in the order they are first seen, each stored once in an
-// arena the caller owns. One probe of a flat table per lookup; texts() maps a number back to its
-// string, whose view stays valid as long as the arena.
+// arena the caller owns. texts() maps a number back to its string, whose view stays valid as long
+// as the arena.
+//
+// A lookup hashes the string once and probes a flat table whose entries carry the string's length
+// and first 16 bytes next to the pointer to the rest: a mismatch, and the whole comparison of a
+// string of up to 16 bytes (most term identifiers), is settled inside the entry, without a call to
+// memcmp or a cache miss on the stored text. New strings cost a second probe to insert.
 class TermNumbering {
 public:
     using Id = std::uint32_t;
@@ -64,8 +71,38 @@ public:
     std::vector<Term> release_texts() noexcept { return std::move(texts_); }
 
 private:
+    struct Head {
+        std::uint64_t w[2];  // the first min(size, 16) bytes, zero-padded
+        friend bool operator==(const Head&, const Head&) = default;
+    };
+    struct Entry {
+        Head head;
+        const char* data;
+        std::uint32_t size;
+        Id id;
+    };
+    struct Probe {
+        Term text;
+        Head head;
+        std::size_t hash;
+    };
+    struct EntryHash {
+        using is_transparent = void;
+        using is_avalanching = void;
+        std::size_t operator()(const Entry& e) const noexcept;
+        std::size_t operator()(const Probe& p) const noexcept { return p.hash; }
+    };
+    struct EntryEq {
+        using is_transparent = void;
+        bool operator()(const Entry& a, const Entry& b) const noexcept;
+        bool operator()(const Probe& p, const Entry& e) const noexcept;
+        bool operator()(const Entry& e, const Probe& p) const noexcept { return (*this)(p, e); }
+    };
+
+    static Probe probe(Term s) noexcept;
+
     StringArena& arena_;
-    TermMap<Id> ids_;
+    boost::unordered_flat_set<Entry, EntryHash, EntryEq> entries_;
     std::vector<Term> texts_;
 };
 

@@ -16,6 +16,10 @@
 //   - The parse is a byte-at-a-time state machine whose whole state lives in the reader, so the
 //     records and errors produced do not depend on how the source splits its input into pieces
 //     (a CR LF, a multi-byte character, a doubled quote or the byte order mark may straddle them).
+//   - A shortcut takes the common record, one that holds no double quote and whose terminator is
+//     already buffered, 16 bytes at a time (SSE2) straight from the start of the record to its
+//     terminator; it stores exactly what the state machine would, and leaves any other record
+//     (quoted, or cut by the end of the buffer) to the state machine untouched.
 //   - Memory is the fixed read buffer plus the largest record; the input is never held whole.
 //   - A record's Position says where it starts: the byte offset of its first byte from the start
 //     of the input (a byte order mark counts), the line of that byte (from 1; LF, CR and CR LF
@@ -28,7 +32,8 @@
 // A record with the wrong field count is reported as such even if it also holds bad UTF-8. After a
 // failure the reader must not be used again.
 //
-// Cost: each input byte is scanned once and copied at most once; only records holding bytes
+// Cost: each input byte is scanned once (a record the shortcut gives up on, at most once per
+// buffer or per quoted record, twice) and copied at most once; only records holding bytes
 // outside ASCII are read a second time, to validate them as UTF-8. No allocation per record once
 // the record buffers have grown to the largest record.
 #pragma once
@@ -79,7 +84,7 @@ private:
 
 class RecordReader {
 public:
-    static constexpr std::size_t kBufferSize = 8192;
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     // Nothing is read from the source until the first record is asked for.
     explicit RecordReader(std::unique_ptr<ByteSource> source);
@@ -106,6 +111,7 @@ private:
 
     bool refill();
     bool scan(Record& out);
+    const char* scan_line(const char* p, const char* end, Record& out);
     bool finish(Record& out);
     void begin_record(std::uint64_t byte);
     void count_terminator(char c) noexcept;
