@@ -20,10 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include <boost/unordered/unordered_flat_set.hpp>
-
 #include "core/csv_records.hpp"
 #include "core/string_arena.hpp"
+#include "core/term_numbering.hpp"
 #include "core/terms.hpp"
 
 namespace ontarix {
@@ -45,66 +44,6 @@ RecordReader read_file(std::string_view path);
 // The reader (and with it the file) is released before this returns or fails; no partial table
 // escapes.
 AssociationTable parse_associations(RecordReader reader);
-
-// Distinct strings numbered 0, 1, 2, ... in the order they are first seen, each stored once in an
-// arena the caller owns. texts() maps a number back to its string, whose view stays valid as long
-// as the arena.
-//
-// A lookup hashes the string once and probes a flat table whose entries carry the string's length
-// and first 16 bytes next to the pointer to the rest: a mismatch, and the whole comparison of a
-// string of up to 16 bytes (most term identifiers), is settled inside the entry, without a call to
-// memcmp or a cache miss on the stored text. New strings cost a second probe to insert.
-class TermNumbering {
-public:
-    using Id = std::uint32_t;
-    static constexpr Id kNone = UINT32_MAX;
-
-    explicit TermNumbering(StringArena& arena) : arena_(arena) {}
-
-    // The number of `s`, numbering it (and copying it into the arena) if it is new.
-    Id number(Term s);
-    // The number of `s`, or kNone.
-    Id find(Term s) const;
-
-    std::size_t size() const noexcept { return texts_.size(); }
-    const std::vector<Term>& texts() const noexcept { return texts_; }
-    std::vector<Term> release_texts() noexcept { return std::move(texts_); }
-
-private:
-    struct Head {
-        std::uint64_t w[2];  // the first min(size, 16) bytes, zero-padded
-        friend bool operator==(const Head&, const Head&) = default;
-    };
-    struct Entry {
-        Head head;
-        const char* data;
-        std::uint32_t size;
-        Id id;
-    };
-    struct Probe {
-        Term text;
-        Head head;
-        std::size_t hash;
-    };
-    struct EntryHash {
-        using is_transparent = void;
-        using is_avalanching = void;
-        std::size_t operator()(const Entry& e) const noexcept;
-        std::size_t operator()(const Probe& p) const noexcept { return p.hash; }
-    };
-    struct EntryEq {
-        using is_transparent = void;
-        bool operator()(const Entry& a, const Entry& b) const noexcept;
-        bool operator()(const Probe& p, const Entry& e) const noexcept;
-        bool operator()(const Entry& e, const Probe& p) const noexcept { return (*this)(p, e); }
-    };
-
-    static Probe probe(Term s) noexcept;
-
-    StringArena& arena_;
-    boost::unordered_flat_set<Entry, EntryHash, EntryEq> entries_;
-    std::vector<Term> texts_;
-};
 
 // An association file with its strings replaced by numbers: key k's values are
 // values[ranges[k].begin .. ranges[k].end), in file order, repeats kept (a repeated line appears
