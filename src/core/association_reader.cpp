@@ -46,21 +46,6 @@ private:
     TermSet pool_;
 };
 
-// Equality of two strings, with the common lengths of term identifiers compared as two words.
-inline bool same_text(Term a, Term b) noexcept {
-    const std::size_t n = a.size();
-    if (n != b.size()) return false;
-    if (n >= 8 && n <= 16) {
-        std::uint64_t a0, a1, b0, b1;
-        std::memcpy(&a0, a.data(), 8);
-        std::memcpy(&b0, b.data(), 8);
-        std::memcpy(&a1, a.data() + n - 8, 8);
-        std::memcpy(&b1, b.data() + n - 8, 8);
-        return a0 == b0 && a1 == b1;
-    }
-    return a == b;
-}
-
 }  // namespace
 
 RecordReader read_file(std::string_view path) {

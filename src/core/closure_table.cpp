@@ -1,6 +1,7 @@
 #include "core/closure_table.hpp"
 
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -42,31 +43,50 @@ FlatClosure flatten_closure_rows(const TripleList& rows) {
     const std::size_t n = rows.size();
     FlatClosure out;
 
-    // Rows as numbers. Subjects are indexed in first-seen order as they are met.
-    // Not reserved: the distinct strings are usually far fewer than the rows, and a table sized
-    // for every row would cost more in fresh pages than the few rehashes of growing.
+    // Rows as numbers. Subjects are indexed in first-seen order as they are met. Rows usually
+    // come grouped by subject and share a handful of predicates, so a subject or predicate equal
+    // to the previous row's reuses its number without a probe.
     TermNumbering numbering;
+    numbering.reserve(n / 2);  // a guess that spares most rehashes without a table per string
     std::vector<std::uint32_t> subject_of(n), predicate_of(n), object_of(n);
     std::vector<std::uint32_t> subject_index;  // string number -> subject index, or kNone
+    Term last_subject, last_predicate;
+    std::uint32_t last_subject_index = kNone, last_predicate_number = kNone;
+    bool grouped = true;  // every subject's rows are consecutive
     for (std::size_t r = 0; r < n; ++r) {
-        const std::uint32_t s = numbering.number(rows[r].subject);
-        predicate_of[r] = numbering.number(rows[r].predicate);
-        object_of[r] = numbering.number(rows[r].object);
-        if (subject_index.size() < numbering.size()) subject_index.resize(numbering.size(), kNone);
-        if (subject_index[s] == kNone) {
-            subject_index[s] = static_cast<std::uint32_t>(out.subjects.size());
-            out.subjects.push_back(s);
+        const Triple& row = rows[r];
+        if (last_subject_index == kNone || !same_text(row.subject, last_subject)) {
+            const std::uint32_t s = numbering.number(row.subject);
+            if (subject_index.size() < numbering.size()) {
+                subject_index.resize(numbering.size(), kNone);
+            }
+            if (subject_index[s] == kNone) {
+                subject_index[s] = static_cast<std::uint32_t>(out.subjects.size());
+                out.subjects.push_back(s);
+            } else {
+                grouped = false;
+            }
+            last_subject = row.subject;
+            last_subject_index = subject_index[s];
         }
-        subject_of[r] = subject_index[s];
+        subject_of[r] = last_subject_index;
+        if (last_predicate_number == kNone || !same_text(row.predicate, last_predicate)) {
+            last_predicate_number = numbering.number(row.predicate);
+            last_predicate = row.predicate;
+        }
+        predicate_of[r] = last_predicate_number;
+        object_of[r] = numbering.number(row.object);
     }
     const std::size_t subjects = out.subjects.size();
 
-    // Rows grouped by subject (counting sort, stable).
+    // Rows grouped by subject (counting sort, stable); in grouped input they already are.
     std::vector<std::uint32_t> start(subjects + 1, 0);
     for (std::size_t r = 0; r < n; ++r) ++start[subject_of[r] + 1];
     for (std::size_t i = 0; i < subjects; ++i) start[i + 1] += start[i];
     std::vector<std::uint32_t> by_subject(n);
-    {
+    if (grouped) {
+        for (std::size_t r = 0; r < n; ++r) by_subject[r] = static_cast<std::uint32_t>(r);
+    } else {
         std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
         for (std::size_t r = 0; r < n; ++r) by_subject[next[subject_of[r]]++] = static_cast<std::uint32_t>(r);
     }

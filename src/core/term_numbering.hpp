@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,23 @@
 #include "core/terms.hpp"
 
 namespace ontarix {
+
+// Byte equality, with the usual lengths of term identifiers (8 to 16 bytes) settled by two word
+// compares instead of a call to memcmp.
+inline bool same_text(Term a, Term b) noexcept {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    if (a.data() == b.data()) return true;
+    if (n >= 8 && n <= 16) {
+        std::uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a.data(), 8);
+        std::memcpy(&b0, b.data(), 8);
+        std::memcpy(&a1, a.data() + n - 8, 8);
+        std::memcpy(&b1, b.data() + n - 8, 8);
+        return a0 == b0 && a1 == b1;
+    }
+    return a == b;
+}
 
 // Distinct strings numbered 0, 1, 2, ... in the order they are first seen. With an arena, each new
 // string is copied into it once (for strings read into a reused buffer); without one, the views
