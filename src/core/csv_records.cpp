@@ -128,10 +128,10 @@ std::string quoted_text(std::string_view s) {
 RecordReader::RecordReader(std::unique_ptr<ByteSource> source)
     : source_(std::move(source)), buf_(std::make_unique<char[]>(kBufferSize + kBlock)) {}
 
-// Stores the record starting at p (not a terminator, not a quote) if it is the common case:
-// returns the terminator that ends it, or null with `out` untouched.
+// Takes the record starting at p (not a terminator, not a quote) if it is the common case: its
+// fields become views of the buffer, and the terminator that ends it is returned. Otherwise
+// returns null with `out` untouched.
 const char* RecordReader::scan_line(const char* p, const char* end, Record& out) {
-    const char* field = p;
     unsigned char high = 0;
     for (const char* block = p; block < end; block += kBlock) {
         BlockMasks m = block_masks(block);
@@ -145,22 +145,21 @@ const char* RecordReader::scan_line(const char* p, const char* end, Record& out)
         unsigned below = ~0u;  // the bytes of the block that belong to the record
         if (m.stop != 0) below = (1u << __builtin_ctz(m.stop)) - 1;
         if (m.high & below) high = 0x80;
+        const std::size_t offset = static_cast<std::size_t>(block - p);
         for (unsigned commas = m.comma & below; commas != 0; commas &= commas - 1) {
-            const char* comma = block + __builtin_ctz(commas);
-            out.bytes_.append(field, static_cast<std::size_t>(comma - field));
-            out.end_field();
-            field = comma + 1;
+            out.ends_.push_back(offset + static_cast<std::size_t>(__builtin_ctz(commas)));
         }
         if (m.stop != 0) {
             const char* stop = block + __builtin_ctz(m.stop);
             if (*stop == '"') break;
-            out.bytes_.append(field, static_cast<std::size_t>(stop - field));
-            out.end_field();
+            out.ends_.push_back(static_cast<std::size_t>(stop - p));
+            out.base_ = p;
+            out.gap_ = 1;
             out.bits_ |= high;
             return stop;
         }
     }
-    out.clear();
+    out.ends_.clear();
     return nullptr;
 }
 
@@ -171,10 +170,12 @@ bool RecordReader::read_record(Record& out) {
         if (head_ == tail_ && !refill()) {
             done_ = true;
             if (!finish(out)) return false;
+            out.base_ = out.bytes_.data();
             check(out);
             return true;
         }
         if (scan(out)) {
+            if (out.base_ == nullptr) out.base_ = out.bytes_.data();
             check(out);
             return true;
         }
