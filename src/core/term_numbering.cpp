@@ -36,11 +36,24 @@ TermNumbering::Probe TermNumbering::probe(Term s) noexcept {
             head.w[0] |= std::uint64_t{static_cast<unsigned char>(d[i])} << (8 * i);
         }
     }
-    return {s, head, static_cast<std::size_t>(hash_bytes(s.data(), s.size(), process_hash_key()))};
+    return {s, head, hash_of(head, n, d)};
+}
+
+// A string of up to 16 bytes is all in its head already: two keyed multiply-folds of the head
+// words and the length hash it, the same finish as hash_bytes without its loads and branches.
+// Longer strings take the general keyed hash.
+std::size_t TermNumbering::hash_of(const Head& head, std::size_t size, const char* data) noexcept {
+    const HashKey& key = process_hash_key();
+    if (size <= sizeof(Head::w)) {
+        using detail::fold_mul;
+        return static_cast<std::size_t>(
+            fold_mul(fold_mul(head.w[0] ^ key.k1, head.w[1] ^ key.k2) ^ key.k3, size ^ key.k0));
+    }
+    return static_cast<std::size_t>(hash_bytes(data, size, key));
 }
 
 std::size_t TermNumbering::EntryHash::operator()(const Entry& e) const noexcept {
-    return static_cast<std::size_t>(hash_bytes(e.data, e.size, process_hash_key()));
+    return hash_of(e.head, e.size, e.data);
 }
 
 bool TermNumbering::EntryEq::operator()(const Entry& a, const Entry& b) const noexcept {

@@ -93,6 +93,7 @@ private:
     };
 
     static Probe probe(Term s) noexcept;
+    static std::size_t hash_of(const Head& head, std::size_t size, const char* data) noexcept;
 
     StringArena* arena_;
     boost::unordered_flat_set<Entry, EntryHash, EntryEq> entries_;
