@@ -136,6 +136,9 @@ NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumber
             run_key = keys.texts()[id];
             runs.push_back({id, static_cast<std::uint32_t>(out.values.size())});
         }
+        if (out.values.size() == UINT32_MAX) [[unlikely]] {
+            throw std::length_error("more lines than 32-bit offsets can address");
+        }
         out.values.push_back(values.number(record.field(1)));
     }
     close_run();
@@ -143,18 +146,19 @@ NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumber
 
     if (scattered) {
         // Group the runs of each key together: count, place, copy.
+        auto run_end = [&](std::size_t i) {
+            return i + 1 < runs.size() ? runs[i + 1].begin
+                                       : static_cast<std::uint32_t>(out.values.size());
+        };
         std::vector<std::uint32_t> start(keys.size() + 1, 0);
         for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::uint32_t end = i + 1 < runs.size() ? runs[i + 1].begin
-                                                          : static_cast<std::uint32_t>(out.values.size());
-            start[runs[i].key + 1] += end - runs[i].begin;
+            start[runs[i].key + 1] += run_end(i) - runs[i].begin;
         }
         for (std::size_t k = 0; k < keys.size(); ++k) start[k + 1] += start[k];
         std::vector<TermNumbering::Id> grouped(out.values.size());
         for (std::size_t k = 0; k < keys.size(); ++k) out.ranges[k] = {start[k], start[k]};
         for (std::size_t i = 0; i < runs.size(); ++i) {
-            const std::uint32_t end = i + 1 < runs.size() ? runs[i + 1].begin
-                                                          : static_cast<std::uint32_t>(out.values.size());
+            const std::uint32_t end = run_end(i);
             NumberedAssociations::Range& range = out.ranges[runs[i].key];
             std::copy(out.values.begin() + runs[i].begin, out.values.begin() + end,
                       grouped.begin() + range.end);
