@@ -1,7 +1,10 @@
 #include "core/association_reader.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -98,6 +101,72 @@ AssociationTable parse_associations(RecordReader reader) {
         if (inserted) const_cast<Term&>(*vit) = interner.intern(value);
     }
     return table;
+}
+
+NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumbering& keys,
+                                                 TermNumbering& values) {
+    RecordReader records = std::move(reader);  // closed when this function ends
+    NumberedAssociations out;
+    Record record;
+
+    // A run is a stretch of consecutive records with the same key. In a file grouped by key each
+    // key has one run, and the runs are the final ranges.
+    struct Run {
+        TermNumbering::Id key;
+        std::uint32_t begin;
+    };
+    std::vector<Run> runs;
+    bool scattered = false;
+    Term run_key;
+    auto close_run = [&] {
+        if (runs.empty()) return;
+        const Run& run = runs.back();
+        if (out.ranges.size() <= run.key) out.ranges.resize(std::size_t{run.key} + 1);
+        NumberedAssociations::Range& range = out.ranges[run.key];
+        if (range.end != range.begin) scattered = true;
+        range = {run.begin, static_cast<std::uint32_t>(out.values.size())};
+    };
+
+    while (records.read_record(record)) {
+        if (record.size() < 2) raise_fault(std::string(kMissingValue));
+        const Term key = record.field(0);
+        if (runs.empty() || !same_text(key, run_key)) {
+            close_run();
+            const TermNumbering::Id id = keys.number(key);
+            run_key = keys.texts()[id];
+            runs.push_back({id, static_cast<std::uint32_t>(out.values.size())});
+        }
+        if (out.values.size() == UINT32_MAX) [[unlikely]] {
+            throw std::length_error("more lines than 32-bit offsets can address");
+        }
+        out.values.push_back(values.number(record.field(1)));
+    }
+    close_run();
+    out.ranges.resize(keys.size());
+
+    if (scattered) {
+        // Group the runs of each key together: count, place, copy.
+        auto run_end = [&](std::size_t i) {
+            return i + 1 < runs.size() ? runs[i + 1].begin
+                                       : static_cast<std::uint32_t>(out.values.size());
+        };
+        std::vector<std::uint32_t> start(keys.size() + 1, 0);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            start[runs[i].key + 1] += run_end(i) - runs[i].begin;
+        }
+        for (std::size_t k = 0; k < keys.size(); ++k) start[k + 1] += start[k];
+        std::vector<TermNumbering::Id> grouped(out.values.size());
+        for (std::size_t k = 0; k < keys.size(); ++k) out.ranges[k] = {start[k], start[k]};
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const std::uint32_t end = run_end(i);
+            NumberedAssociations::Range& range = out.ranges[runs[i].key];
+            std::copy(out.values.begin() + runs[i].begin, out.values.begin() + end,
+                      grouped.begin() + range.end);
+            range.end += end - runs[i].begin;
+        }
+        out.values = std::move(grouped);
+    }
+    return out;
 }
 
 }  // namespace ontarix

@@ -16,10 +16,13 @@
 // the file is copied into the arena.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "core/csv_records.hpp"
 #include "core/string_arena.hpp"
+#include "core/term_numbering.hpp"
 #include "core/terms.hpp"
 
 namespace ontarix {
@@ -41,5 +44,27 @@ RecordReader read_file(std::string_view path);
 // The reader (and with it the file) is released before this returns or fails; no partial table
 // escapes.
 AssociationTable parse_associations(RecordReader reader);
+
+// An association file with its strings replaced by numbers: key k's values are
+// values[ranges[k].begin .. ranges[k].end), in file order, repeats kept (a repeated line appears
+// twice). Keys are numbered by one numbering and values by another (or the same); ranges has one
+// entry per key number, and an entry whose range is empty belongs to a number that was never a
+// key (every key has at least one value).
+struct NumberedAssociations {
+    struct Range {
+        std::uint32_t begin = 0;
+        std::uint32_t end = 0;
+    };
+    std::vector<Range> ranges;
+    std::vector<TermNumbering::Id> values;
+};
+
+// Reads `reader` to its end like parse_associations, with the same failures in the same order,
+// numbering keys through `keys` and values through `values` (which may be the same object).
+// Cost per record: no key lookup when the key repeats the previous record's, one probe of the
+// value numbering, one 4-byte append. Only a file whose keys come back after other keys pays one
+// extra pass to group the values by key.
+NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumbering& keys,
+                                                 TermNumbering& values);
 
 }  // namespace ontarix

@@ -1,11 +1,16 @@
 #include "core/csv_records.hpp"
 
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "core/fault.hpp"
 #include "core/os_error.hpp"
 #include "core/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ontarix {
 namespace {
@@ -42,6 +47,39 @@ inline const char* skip_run(const char* p, const char* end, const std::array<boo
     bits |= seen;
     return p;
 }
+
+// The common record (no double quote in it, its terminator already in the buffer) is found a
+// block of bytes at a time; any other record goes through the state machine.
+#if defined(__SSE2__)
+// Bit i of the result is set where p[i] is one of the bytes the block compares against.
+struct BlockMasks {
+    unsigned stop;   // CR, LF or a double quote
+    unsigned comma;
+    unsigned high;   // bytes outside ASCII
+};
+
+inline BlockMasks block_masks(const char* p) noexcept {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i cr = _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'));
+    const __m128i lf = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
+    const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+    const __m128i comma = _mm_cmpeq_epi8(v, _mm_set1_epi8(','));
+    return {static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(cr, lf), quote))),
+            static_cast<unsigned>(_mm_movemask_epi8(comma)),
+            static_cast<unsigned>(_mm_movemask_epi8(v))};
+}
+constexpr std::size_t kBlock = 16;
+#else
+// Portable stand-in: one byte per "block".
+struct BlockMasks {
+    unsigned stop, comma, high;
+};
+inline BlockMasks block_masks(const char* p) noexcept {
+    const auto c = static_cast<unsigned char>(*p);
+    return {c == '\r' || c == '\n' || c == '"' ? 1u : 0u, c == ',' ? 1u : 0u, c >> 7};
+}
+constexpr std::size_t kBlock = 1;
+#endif
 
 std::string render_position(const Position& pos) {
     return "Some(Position { byte: " + std::to_string(pos.byte) + ", line: " +
@@ -84,8 +122,46 @@ std::string quoted_text(std::string_view s) {
 
 }  // namespace
 
+// The buffer has kBlock bytes of slack after kBufferSize, so a block that starts before the end
+// of the valid bytes can be loaded whole; the bytes past the end are masked off. Zeroed once, so
+// nothing uninitialised is ever looked at.
 RecordReader::RecordReader(std::unique_ptr<ByteSource> source)
-    : source_(std::move(source)), buf_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+    : source_(std::move(source)), buf_(std::make_unique<char[]>(kBufferSize + kBlock)) {}
+
+// Takes the record starting at p (not a terminator, not a quote) if it is the common case: its
+// fields become views of the buffer, and the terminator that ends it is returned. Otherwise
+// returns null with `out` untouched.
+const char* RecordReader::scan_line(const char* p, const char* end, Record& out) {
+    unsigned char high = 0;
+    for (const char* block = p; block < end; block += kBlock) {
+        BlockMasks m = block_masks(block);
+        const std::size_t valid = static_cast<std::size_t>(end - block);
+        if (valid < kBlock) {
+            const unsigned keep = (1u << valid) - 1;
+            m.stop &= keep;
+            m.comma &= keep;
+            m.high &= keep;
+        }
+        unsigned below = ~0u;  // the bytes of the block that belong to the record
+        if (m.stop != 0) below = (1u << __builtin_ctz(m.stop)) - 1;
+        if (m.high & below) high = 0x80;
+        const std::size_t offset = static_cast<std::size_t>(block - p);
+        for (unsigned commas = m.comma & below; commas != 0; commas &= commas - 1) {
+            out.ends_.push_back(offset + static_cast<std::size_t>(__builtin_ctz(commas)));
+        }
+        if (m.stop != 0) {
+            const char* stop = block + __builtin_ctz(m.stop);
+            if (*stop == '"') break;
+            out.ends_.push_back(static_cast<std::size_t>(stop - p));
+            out.base_ = p;
+            out.gap_ = 1;
+            out.bits_ |= high;
+            return stop;
+        }
+    }
+    out.ends_.clear();
+    return nullptr;
+}
 
 bool RecordReader::read_record(Record& out) {
     out.clear();
@@ -94,10 +170,12 @@ bool RecordReader::read_record(Record& out) {
         if (head_ == tail_ && !refill()) {
             done_ = true;
             if (!finish(out)) return false;
+            out.base_ = out.bytes_.data();
             check(out);
             return true;
         }
         if (scan(out)) {
+            if (out.base_ == nullptr) out.base_ = out.bytes_.data();
             check(out);
             return true;
         }
@@ -157,6 +235,14 @@ bool RecordReader::scan(Record& out) {
                     continue;
                 }
                 begin_record(buf_start_ + static_cast<std::uint64_t>(p - base));
+                if (*p != '"') {
+                    if (const char* stop = scan_line(p, end, out)) {
+                        after_cr_ = false;
+                        count_terminator(*stop);
+                        head_ = static_cast<std::size_t>(stop + 1 - base);
+                        return true;
+                    }
+                }
                 state_ = State::StartField;
                 continue;
             case State::StartField:

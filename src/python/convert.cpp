@@ -388,6 +388,16 @@ PyRef term_set_to_py(std::span<const Term> terms) {
     return out;
 }
 
+PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts) {
+    PyRef out = PyRef::steal(PySet_New(nullptr));
+    if (!out) fault_set_build();
+    for (const std::uint32_t number : numbers) {
+        PyRef str = str_to_py(texts[number]);
+        if (PySet_Add(out.get(), str.get()) < 0) fault_set_build();
+    }
+    return out;
+}
+
 PyRef closure_table_to_py(const ClosureTable& table) {
     // Subjects are distinct and usually recur as objects: a fair first size for the cache.
     StrCache cache(table.size());
@@ -401,6 +411,64 @@ PyRef closure_table_to_py(const ClosureTable& table) {
             }
         }
         if (PyDict_SetItem(out.get(), cache.get(subject), inner.get()) < 0) fault_dict_set_item();
+    }
+    return out;
+}
+
+namespace {
+
+// A new str; ASCII text (nearly every term identifier) is copied straight into a str made for
+// it, without the decoder's pass.
+PyObject* new_str(Term text) {
+    bool ascii = true;
+    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) return str_to_py(text).release();
+    PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (out == nullptr) fail_python_api();
+    if (!text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
+    return out;
+}
+
+}  // namespace
+
+PyRef closure_table_to_py(const FlatClosure& table) {
+    // Strings are made on first use, as the table is walked; all are released at the end (the
+    // containers hold their own references).
+    struct Strings {
+        std::vector<PyObject*> objects;
+        ~Strings() {
+            for (PyObject* s : objects) Py_XDECREF(s);
+        }
+    } strings{std::vector<PyObject*>(table.texts.size(), nullptr)};
+    auto str = [&](std::uint32_t number) -> PyObject* {
+        PyObject*& slot = strings.objects[number];
+        if (slot == nullptr) slot = new_str(table.texts[number]);
+        return slot;
+    };
+    auto presized_dict = [](std::size_t entries) {
+        PyRef d = PyRef::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+        if (!d) fail_python_api();
+        return d;
+    };
+
+    PyRef out = presized_dict(table.subjects.size());
+    for (std::size_t i = 0; i < table.subjects.size(); ++i) {
+        const std::uint32_t first = table.group_begin[i];
+        const std::uint32_t last = table.group_begin[i + 1];
+        PyRef inner = presized_dict(last - first);
+        for (std::uint32_t g = first; g < last; ++g) {
+            PyRef set = PyRef::steal(PySet_New(nullptr));
+            if (!set) fault_set_build();
+            for (std::uint32_t k = table.object_begin[g]; k < table.object_begin[g + 1]; ++k) {
+                if (PySet_Add(set.get(), str(table.objects[k])) < 0) fault_set_build();
+            }
+            if (PyDict_SetItem(inner.get(), str(table.group_predicate[g]), set.get()) < 0) {
+                fault_dict_set_item();
+            }
+        }
+        if (PyDict_SetItem(out.get(), str(table.subjects[i]), inner.get()) < 0) {
+            fault_dict_set_item();
+        }
     }
     return out;
 }

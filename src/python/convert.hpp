@@ -27,11 +27,13 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "core/closure_table.hpp"
 #include "core/terms.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
@@ -116,7 +118,11 @@ PyRef term_score_to_py(const std::pair<Term, double>& pair);
 PyRef term_set_to_py(const TermSet& set);
 // The same from a list of distinct terms.
 PyRef term_set_to_py(std::span<const Term> terms);
+// The same from distinct term numbers and the texts they index.
+PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
 PyRef closure_table_to_py(const ClosureTable& table);
+// The same from its flat layout: one new str per distinct string, dicts sized up front.
+PyRef closure_table_to_py(const FlatClosure& table);
 
 // A new list of new str, in order; works for any range of string-like elements.
 template <class Range>

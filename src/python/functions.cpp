@@ -160,7 +160,9 @@ PyObject* relationships_to_closure_table(PyObject*, PyObject* const* args, Py_ss
         Anchor anchor;
         TripleList rows = convert_argument(
             kClosure, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor); });
-        const ClosureTable table = convert_list_of_tuples_to_hashmap(std::move(rows));
+        // The flat layout holds the same entries as the hash table and is all the result
+        // needs: it is walked once, in order, to build the dicts and sets.
+        const FlatClosure table = flatten_closure_rows(rows);
         const GcPause pause;
         return closure_table_to_py(table);
     });

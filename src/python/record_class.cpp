@@ -63,11 +63,17 @@ PyObject* accessor(PyObject* self, PyObject*) noexcept {
 }
 
 PyRef get_set_id(const TermSetPairwiseSimilarity& r) { return str_to_py(r.set_id); }
+// A record's term numbers index its run's texts; a record without them has no terms either.
+PyRef numbered_set_to_py(const TermSetPairwiseSimilarity& r, const TermNumberList& numbers) {
+    return term_set_to_py(std::span<const std::uint32_t>(numbers),
+                          r.strings ? std::span<const Term>(r.strings->texts)
+                                    : std::span<const Term>());
+}
 PyRef get_subject_termset(const TermSetPairwiseSimilarity& r) {
-    return term_set_to_py(std::span<const Term>(r.subject_terms()));
+    return numbered_set_to_py(r, r.subject_numbers());
 }
 PyRef get_object_termset(const TermSetPairwiseSimilarity& r) {
-    return term_set_to_py(std::span<const Term>(r.object_termset));
+    return numbered_set_to_py(r, r.object_termset);
 }
 PyRef get_subject_best_matches(const TermSetPairwiseSimilarity& r) {
     return string_list_to_py(r.subject_best_matches);

@@ -62,6 +62,33 @@ void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
 
 class Associations : public ::testing::TestWithParam<LoadCase> {};
 
+// The numbered reading, turned back into strings.
+Loaded load_numbered(std::string_view input, std::size_t chunk = SIZE_MAX) {
+    StringArena arena;
+    TermNumbering keys(&arena), values(&arena);
+    try {
+        const NumberedAssociations table = parse_numbered_associations(
+            RecordReader(std::make_unique<MemorySource>(input, chunk)), keys, values);
+        EXPECT_EQ(table.ranges.size(), keys.size());
+        Ordered map;
+        for (std::size_t k = 0; k < table.ranges.size(); ++k) {
+            auto& set = map[std::string(keys.texts()[k])];
+            for (std::uint32_t i = table.ranges[k].begin; i < table.ranges[k].end; ++i) {
+                set.emplace(values.texts()[table.values[i]]);
+            }
+        }
+        return {map, ""};
+    } catch (const Fault& f) {
+        return {{}, f.message()};
+    }
+}
+
+TEST_P(Associations, NumberedReadingHoldsTheSameMapOrError) {
+    const auto& c = GetParam();
+    EXPECT_EQ(load_numbered(c.input), (Loaded{c.map, c.error}));
+    EXPECT_EQ(load_numbered(c.input, 3), (Loaded{c.map, c.error}));
+}
+
 TEST_P(Associations, MapOrError) {
     const auto& c = GetParam();
     const Loaded whole = load(c.input);
@@ -108,6 +135,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------------------------
 // Storage: one copy per distinct string, views valid for as long as the table lives.
+
+// Keys that come back after other keys are regrouped; repeated lines stay as repeats.
+TEST(NumberedAssociations, ScatteredKeysAreGrouped) {
+    StringArena arena;
+    TermNumbering terms(&arena);
+    const NumberedAssociations t = parse_numbered_associations(
+        RecordReader(std::make_unique<MemorySource>("b,x\na,y\nb,y\nc,b\na,y\nb,z\n")), terms,
+        terms);
+    const std::vector<std::string> texts(terms.texts().begin(), terms.texts().end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"b", "x", "a", "y", "c", "z"}));
+    auto values_of = [&](std::uint32_t key) {
+        std::vector<std::string> out;
+        for (std::uint32_t i = t.ranges[key].begin; i < t.ranges[key].end; ++i) {
+            out.emplace_back(texts[t.values[i]]);
+        }
+        return out;
+    };
+    EXPECT_EQ(values_of(0), (std::vector<std::string>{"x", "y", "z"}));
+    EXPECT_EQ(values_of(2), (std::vector<std::string>{"y", "y"}));
+    EXPECT_EQ(values_of(4), (std::vector<std::string>{"b"}));
+    for (std::uint32_t never_a_key : {1u, 3u, 5u}) EXPECT_TRUE(values_of(never_a_key).empty());
+}
 
 TEST(AssociationStorage, EqualStringsShareOneCopy) {
     AssociationTable t = parse_associations(

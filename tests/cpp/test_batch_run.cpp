@@ -44,8 +44,8 @@ protected:
         Results out;
         for (const auto& r : run_batch(input, closure)) {
             Scored s{{}, {}, r.best_score};
-            for (Term t : r.subject_terms()) s.subject.emplace(t);
-            for (Term t : r.object_termset) s.object.emplace(t);
+            for (auto t : r.subject_numbers()) s.subject.emplace(r.text(t));
+            for (auto t : r.object_termset) s.object.emplace(r.text(t));
             EXPECT_EQ(r.metric, "SWO:0000243");
             EXPECT_EQ(r.average_score, 0.0);
             EXPECT_TRUE(r.subject_best_matches.empty() && r.object_best_matches.empty());

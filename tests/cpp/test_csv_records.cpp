@@ -345,5 +345,87 @@ TEST(ReaderLifecycle, EndIsSticky) {
     EXPECT_FALSE(reader.read_record(rec));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Records without quotes are taken a 16-byte block at a time. With one byte per read a record's
+// terminator is never buffered together with its start, so chunk size 1 is the byte-at-a-time
+// machine alone, while the whole input takes the block path wherever it can: every chunking
+// must agree, around every block edge.
+
+// Line i puts the comma at offset i (0..40) of a 41-byte line ending in `term`.
+std::string comma_at_every_offset(std::string_view term) {
+    std::string out;
+    for (std::size_t i = 0; i <= 40; ++i) {
+        out += std::string(i, 'a') + "," + std::string(40 - i, 'b');
+        out += term;
+    }
+    return out;
+}
+
+// Line k puts `what` after k bytes of its first field, then a second field.
+std::string inserted_at_every_offset(std::string_view what, std::size_t count = 36) {
+    std::string out;
+    for (std::size_t k = 0; k < count; ++k) out += std::string(k, 'x') + std::string(what) + ",z\n";
+    return out;
+}
+
+struct BlockCase {
+    const char* name;
+    std::string input;
+};
+
+class BlockPath : public ::testing::TestWithParam<BlockCase> {};
+
+TEST_P(BlockPath, AgreesWithTheByteMachine) {
+    const std::string& input = GetParam().input;
+    expect_same_in_every_chunking(input, parse(input));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BlockPath,
+    ::testing::Values(BlockCase{"comma_lf", comma_at_every_offset("\n")},
+                      BlockCase{"comma_crlf", comma_at_every_offset("\r\n")},
+                      BlockCase{"comma_cr", comma_at_every_offset("\r")},
+                      // A quote inside an unquoted field is data; one after a comma opens quotes.
+                      BlockCase{"inner_quote", inserted_at_every_offset("q\"q")},
+                      BlockCase{"quoted_second_field", inserted_at_every_offset(",\"p,\"\"q\"")},
+                      BlockCase{"two_byte_char", inserted_at_every_offset("\xC3\xA9")},
+                      BlockCase{"bad_byte", inserted_at_every_offset("\xFF")},
+                      BlockCase{"cut_char", "k,ok\n" + inserted_at_every_offset("\xE2\x82", 20)},
+                      BlockCase{"wider_record_late", std::string(30 * 9, ' ') + "\n" +
+                                                         inserted_at_every_offset("", 20)},
+                      BlockCase{"blank_lines_between", "\n\r\n" + comma_at_every_offset("\n\n\r")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BlockPath, RecordsAtEveryBlockEdgeAreSplitRight) {
+    const Parsed got = parse(comma_at_every_offset("\r\n"));
+    ASSERT_EQ(got.records.size(), 41u);
+    for (std::size_t i = 0; i <= 40; ++i) {
+        EXPECT_EQ(got.records[i], (Fields{std::string(i, 'a'), std::string(40 - i, 'b')})) << i;
+        EXPECT_EQ(got.positions[i], (Position{i * 43, i + 1, i})) << i;
+    }
+}
+
+// Inputs drawn from the bytes that matter to the parse, as a differential check of the two paths.
+TEST(BlockPath, RandomInputsAgreeWithTheByteMachine) {
+    static constexpr char kAlphabet[] = {'a', 'b', ',', ',', '"', '\r', '\n', '\n', '\xC3', '\xA9', 'x'};
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string input;
+        const std::size_t length = next() % 120;
+        for (std::size_t i = 0; i < length; ++i) input += kAlphabet[next() % sizeof kAlphabet];
+        const Parsed whole = parse(input);
+        ASSERT_EQ(parse(input, 1), whole) << ::testing::PrintToString(input);
+        for (std::size_t chunk : {2u, 7u, 16u, 17u, 33u}) {
+            ASSERT_EQ(parse(input, chunk), whole) << ::testing::PrintToString(input) << " chunk " << chunk;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ontarix

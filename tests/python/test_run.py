@@ -61,6 +61,28 @@ def by_id(records) -> dict:
             CLOSURE,
             {"set1": ({"A", "R"}, {"A", "R"}, 1.0), "set,2": ({"A", "R"}, {"B", "R"}, 1 / 3)},
         ),
+        # Keys that come back after other keys, repeated lines, a set name that is also a term,
+        # and a term that is a closure value before it is a key.
+        (
+            "set2,B\nset1,A\nset2,A\nset1,A\nA,C\n",
+            "A,R\nB,A\nA,A\nC,C\nB,B\nA,R\nB,A\n",
+            {
+                "set1": ({"A", "R"}, {"A", "R"}, 1.0),
+                "set2": ({"A", "R"}, {"A", "B", "R"}, 2 / 3),
+                "A": ({"A", "R"}, {"C"}, 0.0),
+            },
+        ),
+        # Terms that differ only past their first 8 or 16 bytes, or in length by a zero byte.
+        (
+            "set1,GO:00000001\nset2,GO:00000002\nset3,GO:0000000001-long-tail-x\n",
+            "GO:00000001,GO:00000001\nGO:00000002,GO:00000001\nGO:00000002,GO:00000002\n"
+            "GO:0000000001-long-tail-x,GO:0000000001-long-tail-y\n",
+            {
+                "set1": ({"GO:00000001"}, {"GO:00000001"}, 1.0),
+                "set2": ({"GO:00000001"}, {"GO:00000001", "GO:00000002"}, 0.5),
+                "set3": ({"GO:00000001"}, {"GO:0000000001-long-tail-y"}, 0.0),
+            },
+        ),
     ],
 )
 def test_scores(files, input_text, closure_text, expected):
@@ -152,9 +174,10 @@ def test_keywords_and_pathlike_subclass(files):
     assert [r.get_set_id() for r in records] == ["set1"]
 
 
-def test_large_generated_input_matches_a_model(tmp_path):
+@pytest.mark.parametrize("shuffled", [False, True], ids=["grouped", "shuffled"])
+def test_large_generated_input_matches_a_model(tmp_path, shuffled):
     """Thousands of sets over a random DAG, checked against a pure-Python model, across the
-    reader's buffer boundaries."""
+    reader's buffer boundaries; with the lines of both files grouped by key, or shuffled."""
     rng = random.Random(5)
     terms = [f"T:{i:05d}" for i in range(3000)]
     closure = {}
@@ -165,13 +188,14 @@ def test_large_generated_input_matches_a_model(tmp_path):
         closure[t] = anc
     sets = {("set1" if k == 0 else f"S{k}"): set(rng.sample(terms, rng.randint(1, 6)))
             for k in range(2000)}
-    with open(tmp_path / "cl.csv", "w") as f:
-        for t, anc in closure.items():
-            f.writelines(f"{t},{a}\n" for a in anc)
-    with open(tmp_path / "in.csv", "w") as f:
-        for k, s in sets.items():
-            f.writelines(f"{k},{t}\n" for t in s)
-    assert os.path.getsize(tmp_path / "cl.csv") > 8192 * 10
+    closure_lines = [f"{t},{a}\n" for t, anc in closure.items() for a in anc]
+    input_lines = [f"{k},{t}\n" for k, s in sets.items() for t in s]
+    if shuffled:
+        rng.shuffle(closure_lines)
+        rng.shuffle(input_lines)
+    (tmp_path / "cl.csv").write_text("".join(closure_lines))
+    (tmp_path / "in.csv").write_text("".join(input_lines))
+    assert os.path.getsize(tmp_path / "cl.csv") > 65536 * 4
 
     def expand(s):
         return set().union(*(closure[t] for t in s))
