@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -23,9 +24,9 @@ int heap_overflow(int extra) {
     return static_cast<int>(ontarix::utf8_valid_up_to(std::string_view(buf.get(), 8 + extra)));
 }
 
-int signed_overflow(int start) {
-    int x = start;
-    for (int i = 0; i < 4; ++i) x += 0x40000000;
+int signed_overflow(int step) {
+    int x = std::numeric_limits<int>::max() - 1;
+    x += step;
     return x;
 }
 
