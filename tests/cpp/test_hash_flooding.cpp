@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, Flooding,
 // The key is drawn when the library loads, so only a separate process can show a new one; a
 // forked child would inherit ours.
 std::string key_of_new_process() {
-    std::FILE* pipe = ::popen(ONTARIX_HASH_KEY_PROBE, "r");
+    const std::string command = std::string("'") + ONTARIX_HASH_KEY_PROBE + "'";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return {};
     char line[128] = {};
     const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
