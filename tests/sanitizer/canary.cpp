@@ -1,0 +1,57 @@
+// Deliberately faulty: each mode commits one fault that the sanitizer build must report. The
+// sanitizer script runs every mode and fails unless each run dies with the matching report; a
+// harness that passes this canary is known to catch the real thing.
+//
+//   heap  reads one byte past a heap buffer, inside the core (utf8_valid_up_to), which proves the
+//         core library itself is instrumented, not just this file;
+//   ub    overflows a signed integer;
+//   leak  loses the only pointer to a heap block.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+#include "core/utf8.hpp"
+
+namespace {
+
+// Read from argv so the compiler cannot see through the faults and fold them away.
+int heap_overflow(int extra) {
+    auto buf = std::make_unique<char[]>(8);
+    std::memset(buf.get(), 'a', 8);
+    return static_cast<int>(ontarix::utf8_valid_up_to(std::string_view(buf.get(), 8 + extra)));
+}
+
+int signed_overflow(int step) {
+    int x = std::numeric_limits<int>::max() - 1;
+    x += step;
+    return x;
+}
+
+void* leaked;
+
+int leak(int size) {
+    leaked = std::malloc(static_cast<std::size_t>(size) * 16);
+    std::memset(leaked, 1, static_cast<std::size_t>(size) * 16);
+    leaked = nullptr;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    const int n = argc;  // 2 when called with a mode
+    int r = 0;
+    if (mode == "heap") r = heap_overflow(n - 1);
+    else if (mode == "ub") r = signed_overflow(n);
+    else if (mode == "leak") r = leak(n);
+    else {
+        std::fprintf(stderr, "usage: %s heap|ub|leak\n", argv[0]);
+        return 2;
+    }
+    std::printf("canary %s survived (%d)\n", argv[1], r);
+    return 0;
+}
