@@ -124,7 +124,7 @@ BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_
     return bound;
 }
 
-void wrap_argument_error(const char* param) noexcept {
+void wrap_argument_error(const char* param) {
     if (PyErr_Occurred() == nullptr || !PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject* type = nullptr;
     PyObject* value = nullptr;
@@ -140,9 +140,9 @@ void wrap_argument_error(const char* param) noexcept {
     PyRef old_value = PyRef::steal(value);
     PyRef old_traceback = PyRef::steal(traceback);
     PyRef msg = PyRef::steal(PyUnicode_FromFormat("argument '%s': %S", param, old_value.get()));
-    if (!msg) return;
+    if (!msg) throw_pending();
     PyRef wrapped = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, msg.get()));
-    if (!wrapped) return;
+    if (!wrapped) throw_pending();
     PyException_SetCause(wrapped.get(), PyException_GetCause(old_value.get()));
     PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }

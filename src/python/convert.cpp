@@ -330,10 +330,12 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
 
     const PyRef iter = PyRef::steal(PyObject_GetIter(obj));
     if (!iter) throw_pending();
-    // The built-in iterators hand out items that the container keeps alive and run no Python
-    // code; any other iterator may drop earlier items, so those are kept.
-    const bool keep_items =
-        !Py_IS_TYPE(iter.get(), &PyListIter_Type) && !Py_IS_TYPE(iter.get(), &PyTupleIter_Type);
+    // Only an exact list or tuple is sure to be iterated over itself, by an iterator that runs no
+    // Python code, so that the argument keeps every item alive. Anything else may hand out items
+    // that only its iterator owns: a subclass whose __iter__ returns iter() of a temporary list
+    // gets a built-in list iterator too, and that iterator drops the list, items and all, when it
+    // is exhausted. Their items are kept.
+    const bool keep_items = !builtin;
     if (keep_items) anchor.reserve(static_cast<std::size_t>(hint));
     for (;;) {
         PyRef item = PyRef::steal(PyIter_Next(iter.get()));
