@@ -17,7 +17,7 @@ from conftest import provoke_panic
 Panic = type(provoke_panic())
 
 CALLS = 10_000
-WARMUP = 1_000
+WARMUP = 2_000  # some caches of the interpreter (tracebacks, captured streams) fill slowly
 BATCH = 1_000
 
 
