@@ -23,27 +23,20 @@ constexpr std::string_view kGenericFault = "native code failed without a message
     }
     msg += std::to_string(f.count) + " positional arguments but " + std::to_string(given) +
            (given == 1 ? " was given" : " were given");
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void unexpected_keyword(const FunctionSpec& f,
                                                                PyObject* key) {
-    PyObject* msg = PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.name,
-                                         key);
-    if (msg != nullptr) {
-        PyErr_SetObject(PyExc_TypeError, msg);
-        Py_DECREF(msg);
-    }
-    throw PythonError{};
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.name, key));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void multiple_values(const FunctionSpec& f,
                                                             std::size_t param) {
     const std::string msg =
         std::string(f.name) + "() got multiple values for argument '" + f.params[param] + "'";
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
@@ -65,8 +58,7 @@ constexpr std::string_view kGenericFault = "native code failed without a message
         msg += missing[i];
         msg += '\'';
     }
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 // Parameter index named by a keyword, or count when none is.

@@ -28,14 +28,13 @@ namespace {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_cant_extract_str() {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromString("Can't extract `str` to `Vec`"));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length) {
-    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd",
-                 length);
-    throw PythonError{};
+    throw_error(PyExc_ValueError,
+                PyUnicode_FromFormat("expected tuple of length 3, but got tuple of length %zd",
+                                     length));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
@@ -237,12 +236,12 @@ PyRef new_dict() {
 void throw_downcast(PyObject* obj, const char* target) {
     const PyRef name = type_qualname(obj);
     if (name) {
-        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
-    } else {
-        PyErr_Format(PyExc_TypeError,
-                     "'<failed to extract type name>' object cannot be converted to '%s'", target);
+        throw_error(PyExc_TypeError, PyUnicode_FromFormat("'%U' object cannot be converted to '%s'",
+                                                          name.get(), target));
     }
-    throw PythonError{};
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromFormat(
+                    "'<failed to extract type name>' object cannot be converted to '%s'", target));
 }
 
 void fault_set_build() {

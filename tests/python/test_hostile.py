@@ -522,12 +522,20 @@ NOMEMORY_SCENARIOS = {
 WORKING_OBJECTS_ONLY = {"semantic", "max-ic", "max-ic-keywords"}
 
 
+# Scenarios whose error message is the interpreter's own. Some 3.11 releases (Debian's 3.11.2, not
+# 3.11.7) lose such a message when creating it fails, raising the error with none instead of the
+# MemoryError; the binding then prefixes the empty message with the argument name.
+INTERPRETER_MESSAGES = {"mrca-type-error"}
+
+
 def allowed(name, outcome, baseline):
     kind, value = outcome
     if outcome == baseline or kind == "MemoryError":
         return True
     if kind == "PanicException":
         return name not in WORKING_OBJECTS_ONLY and value.startswith(RESULT_FAULTS)
+    if name in INTERPRETER_MESSAGES and kind == baseline[0]:
+        return value == baseline[1].split(": ", 1)[0] + ": "
     # The type name of a downcast error is looked up by the interpreter, which may fail too.
     return kind == baseline[0] == "TypeError" and "'<failed to extract type name>'" in value
 
