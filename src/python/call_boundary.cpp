@@ -23,27 +23,20 @@ constexpr std::string_view kGenericFault = "native code failed without a message
     }
     msg += std::to_string(f.count) + " positional arguments but " + std::to_string(given) +
            (given == 1 ? " was given" : " were given");
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void unexpected_keyword(const FunctionSpec& f,
                                                                PyObject* key) {
-    PyObject* msg = PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.name,
-                                         key);
-    if (msg != nullptr) {
-        PyErr_SetObject(PyExc_TypeError, msg);
-        Py_DECREF(msg);
-    }
-    throw PythonError{};
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.name, key));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void multiple_values(const FunctionSpec& f,
                                                             std::size_t param) {
     const std::string msg =
         std::string(f.name) + "() got multiple values for argument '" + f.params[param] + "'";
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
@@ -65,8 +58,7 @@ constexpr std::string_view kGenericFault = "native code failed without a message
         msg += missing[i];
         msg += '\'';
     }
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 // Parameter index named by a keyword, or count when none is.
@@ -124,7 +116,7 @@ BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_
     return bound;
 }
 
-void wrap_argument_error(const char* param) noexcept {
+void wrap_argument_error(const char* param) {
     if (PyErr_Occurred() == nullptr || !PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject* type = nullptr;
     PyObject* value = nullptr;
@@ -140,9 +132,9 @@ void wrap_argument_error(const char* param) noexcept {
     PyRef old_value = PyRef::steal(value);
     PyRef old_traceback = PyRef::steal(traceback);
     PyRef msg = PyRef::steal(PyUnicode_FromFormat("argument '%s': %S", param, old_value.get()));
-    if (!msg) return;
+    if (!msg) throw_pending();
     PyRef wrapped = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, msg.get()));
-    if (!wrapped) return;
+    if (!wrapped) throw_pending();
     PyException_SetCause(wrapped.get(), PyException_GetCause(old_value.get()));
     PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }

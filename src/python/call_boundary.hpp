@@ -54,8 +54,10 @@ BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_
                          PyObject* kwnames);
 
 // Replaces a pending TypeError (exactly that type) by "argument '{param}': {message}", keeping
-// the original's __cause__. Any other pending error is left as it is.
-[[gnu::cold, gnu::noinline]] void wrap_argument_error(const char* param) noexcept;
+// the original's __cause__. Any other pending error is left as it is. Taking str() of the error
+// runs Python code (the __str__ of its argument); when that fails, its error is the call's error,
+// handled like any other pending error (so a PanicException is resumed, never passed on).
+[[gnu::cold, gnu::noinline]] void wrap_argument_error(const char* param);
 
 // Sets the Python exception for the C++ exception being handled. Call only inside a catch.
 [[gnu::cold, gnu::noinline]] void translate_current_exception() noexcept;

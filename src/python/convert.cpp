@@ -28,14 +28,13 @@ namespace {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_cant_extract_str() {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    throw PythonError{};
+    throw_error(PyExc_TypeError, PyUnicode_FromString("Can't extract `str` to `Vec`"));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length) {
-    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd",
-                 length);
-    throw PythonError{};
+    throw_error(PyExc_ValueError,
+                PyUnicode_FromFormat("expected tuple of length 3, but got tuple of length %zd",
+                                     length));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
@@ -237,12 +236,12 @@ PyRef new_dict() {
 void throw_downcast(PyObject* obj, const char* target) {
     const PyRef name = type_qualname(obj);
     if (name) {
-        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
-    } else {
-        PyErr_Format(PyExc_TypeError,
-                     "'<failed to extract type name>' object cannot be converted to '%s'", target);
+        throw_error(PyExc_TypeError, PyUnicode_FromFormat("'%U' object cannot be converted to '%s'",
+                                                          name.get(), target));
     }
-    throw PythonError{};
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromFormat(
+                    "'<failed to extract type name>' object cannot be converted to '%s'", target));
 }
 
 void fault_set_build() {
@@ -330,10 +329,12 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
 
     const PyRef iter = PyRef::steal(PyObject_GetIter(obj));
     if (!iter) throw_pending();
-    // The built-in iterators hand out items that the container keeps alive and run no Python
-    // code; any other iterator may drop earlier items, so those are kept.
-    const bool keep_items =
-        !Py_IS_TYPE(iter.get(), &PyListIter_Type) && !Py_IS_TYPE(iter.get(), &PyTupleIter_Type);
+    // Only an exact list or tuple is sure to be iterated over itself, by an iterator that runs no
+    // Python code, so that the argument keeps every item alive. Anything else may hand out items
+    // that only its iterator owns: a subclass whose __iter__ returns iter() of a temporary list
+    // gets a built-in list iterator too, and that iterator drops the list, items and all, when it
+    // is exhausted. Their items are kept.
+    const bool keep_items = !builtin;
     if (keep_items) anchor.reserve(static_cast<std::size_t>(hint));
     for (;;) {
         PyRef item = PyRef::steal(PyIter_Next(iter.get()));

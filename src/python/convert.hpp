@@ -14,9 +14,9 @@
 //     reference (in the call's Anchor) to every key they have viewed, including those viewed
 //     before the switch, and to the inner dict being walked. All-float dicts pay only a pointer
 //     push per key.
-//   * A triple list iterated by anything but the built-in list/tuple iterators runs Python code
-//     between items; every item tuple is then kept in the Anchor (tuples are immutable, so their
-//     strings live as long as they do).
+//   * A triple list other than an exact list or tuple may run Python code between items, or hand
+//     out items that only its iterator owns; every item tuple is then kept in the Anchor (tuples
+//     are immutable, so their strings live as long as they do).
 //   * Arguments whose conversion may run Python code come first in every signature that has
 //     them, so no other argument's views are exposed to it (checked where the table is defined).
 //   * The core runs no Python code. Building the result allocates Python objects, which may

@@ -42,13 +42,11 @@ void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
     const PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
     if (!name) throw_pending();
     if (!PyUnicode_Check(name.get())) {
-        PyErr_SetString(PyExc_TypeError, "function __name__ is not a str");
-        throw PythonError{};
+        throw_error(PyExc_TypeError, PyUnicode_FromString("function __name__ is not a str"));
     }
     const PyRef all = module_all(module);
     if (!PyList_Check(all.get())) {
-        PyErr_SetString(PyExc_TypeError, "__all__ is not a list");
-        throw PythonError{};
+        throw_error(PyExc_TypeError, PyUnicode_FromString("__all__ is not a list"));
     }
     if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
     if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw_pending();
@@ -59,9 +57,9 @@ PyObject* init_module() {
     if (!module) throw_pending();
     // Tested only once the module exists, as the flag records a module that was handed out.
     if (g_initialized.exchange(true)) {
-        PyErr_SetString(PyExc_ImportError,
-                        "Velmor modules may only be initialized once per interpreter process");
-        throw PythonError{};
+        throw_error(PyExc_ImportError,
+                    PyUnicode_FromString(
+                        "Velmor modules may only be initialized once per interpreter process"));
     }
     if (!prepare_function_table()) throw_pending();
     // The full dotted name when imported inside a package.

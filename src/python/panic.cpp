@@ -130,6 +130,13 @@ void throw_pending() {
     throw PythonError{};
 }
 
+void throw_error(PyObject* type, PyObject* message) {
+    if (message == nullptr) throw_pending();
+    PyErr_SetObject(type, message);
+    Py_DECREF(message);
+    throw PythonError{};
+}
+
 void drop_pending_error() {
     resume_if_panic();
     PyErr_Clear();
@@ -147,6 +154,7 @@ std::string take_error_description() {
     std::string out = "<unknown error>";
     if (owned_value) {
         PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(owned_value.get())));
+        if (!name) PyErr_Clear();  // str() below must not run with an error pending
         if (!name || !utf8_of(name.get(), out)) out = "<failed to extract type name>";
         PyRef text = PyRef::steal(PyObject_Str(owned_value.get()));
         std::string detail;

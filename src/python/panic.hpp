@@ -33,6 +33,12 @@ void raise_panic(std::string_view message, const std::source_location* where) no
 // PanicException, else throws PythonError so that the call boundary returns it unchanged.
 [[noreturn, gnu::cold]] void throw_pending();
 
+// Raises type(message), taking over `message`, a new reference from a str constructor (null when
+// that failed). Every error of the binding is raised through here rather than PyErr_SetString or
+// PyErr_Format: when the message cannot be created, those replace the interpreter's MemoryError
+// by a `type` exception without a message in some 3.11 releases, while here the MemoryError stays.
+[[noreturn, gnu::cold]] void throw_error(PyObject* type, PyObject* message);
+
 // Discards a pending error that the caller has a fallback for (a failed length hint, a failed
 // type-name lookup), resuming it instead if it is a PanicException.
 [[gnu::cold]] void drop_pending_error();

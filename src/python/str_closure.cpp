@@ -68,7 +68,7 @@ public:
         }
         if (!union_) {
             union_ = PyRef::steal(PySet_New(first_));
-            if (!union_) fail_python_api();
+            if (!union_) throw_pending();
         }
         if (_PySet_Update(union_.get(), objects) < 0) throw_pending();
     }
@@ -111,13 +111,13 @@ PyObject* filter_of(PyObject* predicates) noexcept {
 class AncestorCounts {
 public:
     AncestorCounts() : index_(PyRef::steal(PyDict_New())) {
-        if (!index_) fail_python_api();
+        if (!index_) throw_pending();
     }
 
     void add(PyObject* ancestor) {
         PyRef position = PyRef::steal(PyLong_FromSize_t(ancestors_.size()));
         if (!position || PyDict_SetItem(index_.get(), ancestor, position.get()) < 0) {
-            fail_python_api();
+            throw_pending();
         }
         ancestors_.push_back(ancestor);
         counts_.push_back(0);

@@ -16,6 +16,11 @@
 //      table the conversion would have built.
 // Otherwise (a str subclass anywhere) the caller converts and takes the native route.
 //
+// The working objects of step 2 (the union of a term's object sets, the ancestor index) are
+// Python objects; when the interpreter cannot allocate one, the call fails with that MemoryError,
+// just as the native route fails with MemoryError when its own tables cannot grow. Only building
+// the result raises the result-building faults.
+//
 // Results are bit-identical to the native route: the same counts and totals enter the same
 // double division, log2, negation and strict comparison against a start of 0.0.
 //
