@@ -187,44 +187,6 @@ constexpr Py_ssize_t kMaxTrustedHint = Py_ssize_t{1} << 20;
 
 // ---- results ----------------------------------------------------------------------------------
 
-// One Python str per distinct string within one result: closure tables repeat predicates and
-// objects across many subjects, and a lookup is cheaper than decoding and allocating again.
-class StrCache {
-public:
-    explicit StrCache(std::size_t expected) { map_.reserve(expected); }
-    StrCache(const StrCache&) = delete;
-    StrCache& operator=(const StrCache&) = delete;
-    ~StrCache() {
-        for (auto& entry : map_) Py_DECREF(entry.second);
-    }
-
-    // Borrowed; owned by the cache.
-    PyObject* get(Term text) {
-        auto [it, inserted] = map_.try_emplace(text, nullptr);
-        if (inserted) {
-            PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-            if (str == nullptr) {
-                map_.erase(it);
-                fail_python_api();
-            }
-            it->second = str;
-        }
-        return it->second;
-    }
-
-private:
-    TermMap<PyObject*> map_;
-};
-
-PyRef term_set_to_py_cached(const TermSet& set, StrCache& cache) {
-    PyRef out = PyRef::steal(PySet_New(nullptr));
-    if (!out) fault_set_build();
-    for (const Term term : set) {
-        if (PySet_Add(out.get(), cache.get(term)) < 0) fault_set_build();
-    }
-    return out;
-}
-
 PyRef new_dict() {
     PyRef out = PyRef::steal(PyDict_New());
     if (!out) fail_python_api();
@@ -379,39 +341,12 @@ PyRef term_set_to_py(const TermSet& set) {
     return out;
 }
 
-PyRef term_set_to_py(std::span<const Term> terms) {
-    PyRef out = PyRef::steal(PySet_New(nullptr));
-    if (!out) fault_set_build();
-    for (const Term term : terms) {
-        PyRef str = str_to_py(term);
-        if (PySet_Add(out.get(), str.get()) < 0) fault_set_build();
-    }
-    return out;
-}
-
 PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts) {
     PyRef out = PyRef::steal(PySet_New(nullptr));
     if (!out) fault_set_build();
     for (const std::uint32_t number : numbers) {
         PyRef str = str_to_py(texts[number]);
         if (PySet_Add(out.get(), str.get()) < 0) fault_set_build();
-    }
-    return out;
-}
-
-PyRef closure_table_to_py(const ClosureTable& table) {
-    // Subjects are distinct and usually recur as objects: a fair first size for the cache.
-    StrCache cache(table.size());
-    PyRef out = new_dict();
-    for (const auto& [subject, predicates] : table) {
-        PyRef inner = new_dict();
-        for (const auto& [predicate, objects] : predicates) {
-            const PyRef set = term_set_to_py_cached(objects, cache);
-            if (PyDict_SetItem(inner.get(), cache.get(predicate), set.get()) < 0) {
-                fault_dict_set_item();
-            }
-        }
-        if (PyDict_SetItem(out.get(), cache.get(subject), inner.get()) < 0) fault_dict_set_item();
     }
     return out;
 }

@@ -116,11 +116,8 @@ PyRef float_to_py(double value);
 PyRef str_to_py(Term text);
 PyRef term_score_to_py(const std::pair<Term, double>& pair);
 PyRef term_set_to_py(const TermSet& set);
-// The same from a list of distinct terms.
-PyRef term_set_to_py(std::span<const Term> terms);
 // The same from distinct term numbers and the texts they index.
 PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
-PyRef closure_table_to_py(const ClosureTable& table);
 // The same from its flat layout: one new str per distinct string, dicts sized up front.
 PyRef closure_table_to_py(const FlatClosure& table);
 
