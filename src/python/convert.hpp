@@ -118,7 +118,7 @@ PyRef term_score_to_py(const std::pair<Term, double>& pair);
 PyRef term_set_to_py(const TermSet& set);
 // The same from distinct term numbers and the texts they index.
 PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
-// The same from its flat layout: one new str per distinct string, dicts sized up front.
+// A closure table, from its flat layout: one new str per distinct string, dicts sized up front.
 PyRef closure_table_to_py(const FlatClosure& table);
 
 // A new list of new str, in order; works for any range of string-like elements.
