@@ -48,21 +48,18 @@ private:
 
 }  // namespace
 
-RecordReader read_file(std::string_view path) {
+RecordReader read_file(std::string_view path, Waiter& waiter) {
     if (path.find('\0') != std::string_view::npos) raise_open_failure(path, kNulInPath);
     const std::string c_path(path);
-    int fd;
-    do {
-        fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const int code = errno;
-        raise_open_failure(path, os_error_text(code));
-    }
+    // Opening a FIFO waits for its writer, so the open waits through the waiter as reads do.
+    const SyscallResult opened =
+        wait_for(waiter, [&] { return ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (opened.value < 0) raise_open_failure(path, os_error_text(opened.error));
+    const int fd = static_cast<int>(opened.value);
     // If allocating the source fails, the unique_ptr has not taken the descriptor yet.
     std::unique_ptr<ByteSource> source;
     try {
-        source = std::make_unique<FileSource>(fd);
+        source = std::make_unique<FileSource>(fd, waiter);
     } catch (...) {
         FileSource closer(fd);
         throw;

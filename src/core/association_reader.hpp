@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/blocking_wait.hpp"
 #include "core/csv_records.hpp"
 #include "core/string_arena.hpp"
 #include "core/term_numbering.hpp"
@@ -36,8 +37,9 @@ struct AssociationTable {
 // reader over it; nothing is read yet. Raises the Fault "Failed to open file: {path} {description}
 // (os error {n})" when the file cannot be opened. A path holding a NUL byte names no file; it fails
 // as "Failed to open file: {path} file name contained an unexpected NUL byte", with the path
-// reproduced whole.
-RecordReader read_file(std::string_view path);
+// reproduced whole. Opening and reading wait through `waiter` (a FIFO waits for its writer), which
+// must outlive the reader; what the waiter throws passes through unchanged.
+RecordReader read_file(std::string_view path, Waiter& waiter = plain_waiter());
 
 // Reads `reader` to its end and returns the table. The reader's errors propagate as they are; a
 // first record with a single field raises the missing-value Fault before anything of it is stored.

@@ -79,7 +79,7 @@ TspsProducer iter_tsps(BatchTables tables, TermSetPairwiseSimilarity tmpl) {
 }
 
 std::vector<TermSetPairwiseSimilarity> run_batch(std::string_view input_file,
-                                                 std::string_view closure_file) {
+                                                 std::string_view closure_file, Waiter& waiter) {
     auto strings = std::make_shared<RunStrings>();
     // Set names and terms share the arena but not the numbering: a set name is not a term.
     TermNumbering set_names(&strings->arena);
@@ -87,8 +87,8 @@ std::vector<TermSetPairwiseSimilarity> run_batch(std::string_view input_file,
 
     // The input file is read and closed before the closure file is opened.
     BatchTables tables;
-    tables.input = parse_numbered_associations(read_file(input_file), set_names, terms);
-    tables.closure = parse_numbered_associations(read_file(closure_file), terms, terms);
+    tables.input = parse_numbered_associations(read_file(input_file, waiter), set_names, terms);
+    tables.closure = parse_numbered_associations(read_file(closure_file, waiter), terms, terms);
 
     const TermNumbering::Id reference = set_names.find(kReferenceSet);
     if (reference == TermNumbering::kNone) raise_fault(std::string(kMissingValue));

@@ -79,8 +79,10 @@ private:
 
 TspsProducer iter_tsps(BatchTables tables, TermSetPairwiseSimilarity tmpl);
 
-// Reads both files and returns every record (see above).
+// Reads both files and returns every record (see above). Opening and reading the files wait
+// through `waiter` (see read_file).
 std::vector<TermSetPairwiseSimilarity> run_batch(std::string_view input_file,
-                                                 std::string_view closure_file);
+                                                 std::string_view closure_file,
+                                                 Waiter& waiter = plain_waiter());
 
 }  // namespace ontarix

@@ -1,7 +1,6 @@
 #include "core/byte_source.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include <unistd.h>
@@ -13,12 +12,11 @@ FileSource::~FileSource() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-ReadResult FileSource::read(std::span<char> out) noexcept {
-    for (;;) {
-        const ssize_t n = ::read(fd_, out.data(), out.size());
-        if (n >= 0) return {static_cast<std::size_t>(n), 0};
-        if (errno != EINTR) return {0, errno};
-    }
+ReadResult FileSource::read(std::span<char> out) {
+    const SyscallResult r =
+        wait_for(*waiter_, [&] { return ::read(fd_, out.data(), out.size()); });
+    if (r.value < 0) return {0, r.error};
+    return {static_cast<std::size_t>(r.value), 0};
 }
 
 ReadResult MemorySource::read(std::span<char> out) noexcept {

@@ -12,6 +12,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/blocking_wait.hpp"
+
 namespace ontarix {
 
 struct ReadResult {
@@ -23,25 +25,28 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
 
-    // Stores up to out.size() bytes (out is never empty) at out.data(). Never throws; a failure is
-    // reported through ReadResult::error.
-    virtual ReadResult read(std::span<char> out) noexcept = 0;
+    // Stores up to out.size() bytes (out is never empty) at out.data(). A failed read is reported
+    // through ReadResult::error; a source that waits may throw what its waiter throws.
+    virtual ReadResult read(std::span<char> out) = 0;
 };
 
-// An open file descriptor, read with read(2) and closed when the source dies.
+// An open file descriptor, read with read(2) and closed when the source dies. Reads of a pipe or a
+// FIFO can block; they wait through the waiter.
 class FileSource final : public ByteSource {
 public:
-    // Takes ownership of an open descriptor.
-    explicit FileSource(int fd) noexcept : fd_(fd) {}
+    // Takes ownership of an open descriptor. The waiter must outlive the source.
+    explicit FileSource(int fd, Waiter& waiter = plain_waiter()) noexcept
+        : fd_(fd), waiter_(&waiter) {}
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
-    // Interrupted reads are retried; any other failure is reported.
-    ReadResult read(std::span<char> out) noexcept override;
+    // An interrupted read is the waiter's to retry or abandon; any other failure is reported.
+    ReadResult read(std::span<char> out) override;
 
 private:
     int fd_;
+    Waiter* waiter_;
 };
 
 // Bytes in memory, handed out at most `chunk` bytes at a time. The bytes are viewed, not copied:

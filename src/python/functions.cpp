@@ -13,6 +13,7 @@
 #include "core/terms.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
+#include "python/interpreter_waiter.hpp"
 #include "python/record_class.hpp"
 #include "python/str_closure.hpp"
 #include "python/str_scores.hpp"
@@ -86,8 +87,10 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     return call_function(kRun, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
         const Term input_file = convert_argument(kRun, a, 0, to_term);
         const Term closure_file = convert_argument(kRun, a, 1, to_term);
+        // The files may be FIFOs or pipes that make the call wait.
+        InterpreterWaiter waiter;
         // The records own the strings they show, so building the list needs no GC pause.
-        return records_to_py(run_batch(input_file, closure_file));
+        return records_to_py(run_batch(input_file, closure_file, waiter));
     });
 }
 

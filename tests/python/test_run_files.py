@@ -3,9 +3,11 @@ devices, FIFOs fed by another process, huge lines, and a file replaced while the
 Each gives its documented result or PanicException, and leaves no file open."""
 
 import os
+import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -176,6 +178,86 @@ def test_the_closure_file_replaced_while_the_input_is_read(tmp_path, fds_unchang
     finally:
         assert writer.wait() == 0
     assert result == EXPECTED
+
+
+def run_child(code, **kwargs):
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], text=True,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, **kwargs)
+
+
+def wait_until_blocked(proc):
+    # The child announces itself just before the call; from then on it only sleeps in the kernel
+    # once the call waits.
+    assert proc.stdout.readline() == "ready\n"
+    for _ in range(1000):
+        with open(f"/proc/{proc.pid}/stat") as f:
+            if f.read().rsplit(")", 1)[1].split()[0] == "S":
+                return
+        time.sleep(0.01)
+    pytest.fail("the call never waited")
+
+
+@pytest.mark.parametrize("writer", ["none", "stalled"])
+def test_ctrl_c_stops_a_call_waiting_on_a_fifo(tmp_path, writer):
+    # With no writer the open waits; with a writer that stops sending, a read waits. Either way
+    # KeyboardInterrupt ends the call, and the FIFO is not left open.
+    fifo = tmp_path / "in.fifo"
+    os.mkfifo(fifo)
+    closure = write(tmp_path / "cl.csv", CLOSURE)
+    feeder = None
+    if writer == "stalled":
+        feeder = feed_fifo(fifo, [b"set1,A\nse"], then="import time; time.sleep(60)")
+    child = run_child(f"""
+        import os, signal, ontarix
+        signal.signal(signal.SIGINT, signal.default_int_handler)  # even if started ignoring it
+        before = os.listdir("/proc/self/fd")
+        print("ready", flush=True)
+        try:
+            ontarix.run({str(fifo)!r}, {closure!r})
+        except KeyboardInterrupt:
+            print("interrupted", os.listdir("/proc/self/fd") == before)
+    """)
+    try:
+        wait_until_blocked(child)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=30)
+    finally:
+        child.kill()
+        if feeder:
+            feeder.kill()
+            feeder.wait()
+    assert (out, err) == ("interrupted True\n", "")
+
+
+def test_other_threads_and_signal_handlers_run_while_a_call_waits(tmp_path):
+    # The call on the main thread waits for a writer that another thread of the same process
+    # becomes, after a signal handler (which returns normally) has run on the main thread: the
+    # wait lets both happen and then carries on to the result.
+    fifo = tmp_path / "in.fifo"
+    os.mkfifo(fifo)
+    closure = write(tmp_path / "cl.csv", CLOSURE)
+    child = run_child(f"""
+        import signal, threading, ontarix
+        handled = threading.Event()
+        signal.signal(signal.SIGUSR1, lambda *_: handled.set())
+        main = threading.get_ident()
+
+        def writer():
+            signal.pthread_kill(main, signal.SIGUSR1)
+            assert handled.wait(20)
+            with open({str(fifo)!r}, "w") as f:
+                f.write({INPUT!r})
+
+        threading.Thread(target=writer).start()
+        result = ontarix.run({str(fifo)!r}, {closure!r})
+        print(sorted((r.get_set_id(), r.get_best_score()) for r in result))
+    """)
+    try:
+        out, err = child.communicate(timeout=30)
+    finally:
+        child.kill()
+    assert (out, err) == (f"{sorted(EXPECTED.items())}\n", "")
 
 
 # ---- huge lines --------------------------------------------------------------------------------
