@@ -38,8 +38,9 @@ private:
 PyTypeObject* g_type = nullptr;  // created on first use, never released
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_TypeError, "No constructor defined");
-    return nullptr;
+    return guarded_call([]() -> PyObject* {
+        throw_error(PyExc_TypeError, PyUnicode_FromString("No constructor defined"));
+    });
 }
 
 void dealloc(PyObject* self) noexcept {

@@ -492,6 +492,7 @@ NOMEMORY_SCENARIOS = {
     "run-missing-set": FILES + "fn, args = o.run, (paths[1], paths[1])",
     "record-termset": FILES + "fn, args, post = record.get_object_termset, (), sorted",
     "record-matches": FILES + "fn, args = record.get_subject_best_matches, ()",
+    "record-constructor": FILES + "fn, args = type(record), ()",
     "record-new": FILES + "fn, args, post = type(record).new, (), lambda r: r.get_metric()",
     "jaccard": "fn, args = o.jaccard_similarity, (set_a, set_b)",
     "jaccard-subclass": "fn, args = o.jaccard_similarity, (set_sub, set_b)",
