@@ -7,11 +7,11 @@
 //
 // check_reader: the record reader gives the same records (every field, every position) or the
 //   same error text (which embeds the error kind and position) whether the input arrives whole or
-//   in pieces of 1, 2, 3, 7, 8191 or 8192 bytes or a size taken from the input itself; and both
-//   agree with a deliberately naive parser of the format written here from its description, one
-//   byte at a time over the whole buffer. The association table built by parse_associations from
-//   the same input, whole and in pieces, equals the map derived from those records, or fails with
-//   the error the records predict.
+//   in pieces of 1, 2, 3 or 7 bytes, of one byte less than the read buffer or exactly its size,
+//   or of a size taken from the input itself; and both agree with a deliberately naive parser of
+//   the format written here from its description, one byte at a time over the whole buffer. The
+//   association table built by parse_associations from the same input, whole and in pieces,
+//   equals the map derived from those records, or fails with the error the records predict.
 //
 // check_utf8: utf8_valid_up_to agrees with a plain decode-one-character-and-check-its-range
 //   reference at every alignment of the input against the validator's eight-byte steps.

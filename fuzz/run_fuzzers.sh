@@ -50,7 +50,7 @@ run_one() {
   local t=$1 work=$build/corpus/$1 artifacts=$build/artifacts/$1/ max_len=4096
   mkdir -p "$work" "$artifacts" "$root/fuzz/regressions/$t"
   # Small inputs cut into pieces of 1, 2, 3 and 7 bytes already put a piece boundary at every
-  # byte; the long seeds that cross the 8192-byte buffer are replayed whole by the unit tests.
+  # byte; the long seeds that cross the 64 KiB buffer are replayed whole by the unit tests.
   [[ $t == reader_* ]] && max_len=2048
   "$build/fuzz_$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 \
     -dict="$root/fuzz/reader.dict" -artifact_prefix="$artifacts" -print_final_stats=1 \

@@ -256,8 +256,8 @@ constexpr std::size_t kB = RecordReader::kBufferSize;
 INSTANTIATE_TEST_SUITE_P(
     Rows, Boundaries,
     ::testing::Values(
-        // A two-, three- and four-byte character with bytes on both sides of offset 8192 (the tail
-    // starts at the offset given to pad_to).
+        // A two-, three- and four-byte character with bytes on both sides of the buffer's end
+        // (the tail starts at the offset given to pad_to).
         BoundaryCase{"two_byte_char", pad_to(kB - 5, "k,ab\xC3\xA9z"), {{"k", "ab\xC3\xA9z"}}},
         BoundaryCase{"three_byte_char", pad_to(kB - 5, "k,ab\xE2\x82\xACz"),
                      {{"k", "ab\xE2\x82\xACz"}}},
