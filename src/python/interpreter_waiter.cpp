@@ -1,6 +1,6 @@
 #include "python/interpreter_waiter.hpp"
 
-#include "python/py_ref.hpp"
+#include "python/panic.hpp"
 
 namespace ontarix::py {
 
@@ -12,7 +12,8 @@ void InterpreterWaiter::reacquire() noexcept {
 }
 
 void InterpreterWaiter::interrupted() {
-    if (PyErr_CheckSignals() < 0) throw PythonError{};
+    // A handler's exception is handled like any other raised by Python code during a call.
+    if (PyErr_CheckSignals() < 0) throw_pending();
 }
 
 }  // namespace ontarix::py

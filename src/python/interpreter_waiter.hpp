@@ -22,7 +22,7 @@ public:
 
     void release() noexcept override;
     void reacquire() noexcept override;
-    // Throws PythonError with the handler's exception pending.
+    // Ends the call with the exception of a signal handler that raised (see throw_pending).
     void interrupted() override;
 
 private:
