@@ -3,9 +3,15 @@
 //
 // The engine makes such calls through a Waiter chosen by its host. A host that holds a lock other
 // threads need (an interpreter lock) releases it around the call, so they keep running, and perhaps
-// are the writer being waited for. When a signal interrupts the call (EINTR), the host decides:
-// returning from interrupted() retries the call, throwing abandons it, and the engine passes the
-// exception on unchanged, releasing whatever it holds on the way.
+// are the writer being waited for. Before every attempt, the first and each retry after a signal
+// interrupted the previous one (EINTR), the host decides: returning from before_call() makes the
+// attempt, throwing abandons it, and the engine passes the exception on unchanged, releasing
+// whatever it holds on the way.
+//
+// Asking before the first attempt too matters: a signal that arrives while the engine is busy
+// between calls, that lands on another thread, or that lands while a call is already completing,
+// interrupts nothing. Only a check before the next call lets the host act on it; otherwise that
+// call could wait indefinitely (a stalled writer) with the signal unhandled.
 #pragma once
 
 #include <cerrno>
@@ -17,14 +23,14 @@ public:
     // Around each blocking call; every release() is followed by one reacquire().
     virtual void release() noexcept {}
     virtual void reacquire() noexcept {}
-    // The call was interrupted by a signal; return to retry it, throw to give up.
-    virtual void interrupted() {}
+    // Before each attempt, with the lock held: return to make it, throw to give up.
+    virtual void before_call() {}
 
 protected:
     ~Waiter() = default;
 };
 
-// Releases nothing and retries every interrupted call.
+// Releases nothing, never gives up, and so retries every interrupted call.
 Waiter& plain_waiter() noexcept;
 
 struct SyscallResult {
@@ -37,13 +43,13 @@ struct SyscallResult {
 template <class Call>
 SyscallResult wait_for(Waiter& waiter, Call&& call) {
     for (;;) {
+        waiter.before_call();
         waiter.release();
         const long value = static_cast<long>(call());
         // errno first: reacquiring a lock may itself make calls that set it.
         const int error = value < 0 ? errno : 0;
         waiter.reacquire();
         if (value >= 0 || error != EINTR) return {value, error};
-        waiter.interrupted();
     }
 }
 

@@ -11,7 +11,7 @@ void InterpreterWaiter::reacquire() noexcept {
     saved_ = nullptr;
 }
 
-void InterpreterWaiter::interrupted() {
+void InterpreterWaiter::before_call() {
     // A handler's exception is handled like any other raised by Python code during a call.
     if (PyErr_CheckSignals() < 0) throw_pending();
 }

@@ -2,9 +2,13 @@
 // waiting for data): the way the interpreter's own file objects do.
 //
 // The interpreter lock is released for the length of the call, so other threads keep running
-// (one of them may be the writer). A signal that interrupts the call runs the Python signal
-// handlers; a handler that raises (KeyboardInterrupt from Ctrl-C) ends the function call with its
-// exception, and a handler that returns lets the call be retried.
+// (one of them may be the writer). Pending Python signal handlers run before each call, so a
+// signal that interrupted the previous one, or that arrived while no call was waiting, is handled
+// before the module waits again; a handler that raises (KeyboardInterrupt from Ctrl-C) ends the
+// function call with its exception, and a handler that returns lets the call go ahead.
+//
+// As with the interpreter's own reads, a signal landing in the few instructions between that check
+// and the kernel's wait is seen only when the wait ends.
 #pragma once
 
 #include <Python.h>
@@ -22,8 +26,9 @@ public:
 
     void release() noexcept override;
     void reacquire() noexcept override;
-    // Ends the call with the exception of a signal handler that raised (see throw_pending).
-    void interrupted() override;
+    // Runs pending signal handlers; ends the call with the exception of one that raised
+    // (see throw_pending).
+    void before_call() override;
 
 private:
     PyThreadState* saved_ = nullptr;

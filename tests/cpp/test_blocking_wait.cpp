@@ -27,19 +27,21 @@ struct Abandoned {};
 
 class RecordingWaiter final : public Waiter {
 public:
-    explicit RecordingWaiter(int give_up_after) : give_up_after_(give_up_after) {}
+    // Gives up at the given attempt (1 is the first).
+    explicit RecordingWaiter(int give_up_at) : give_up_at_(give_up_at) {}
     void release() noexcept override { ++released; }
     void reacquire() noexcept override { ++reacquired; }
-    void interrupted() override {
-        if (++interruptions >= give_up_after_) throw Abandoned{};
+    void before_call() override {
+        if (++attempts >= give_up_at_) throw Abandoned{};
     }
+    int interruptions() const { return attempts.load() - 1; }
 
     int released = 0;
     int reacquired = 0;
-    std::atomic<int> interruptions{0};
+    std::atomic<int> attempts{0};
 
 private:
-    int give_up_after_;
+    int give_up_at_;
 };
 
 void on_signal(int) {}
@@ -55,7 +57,7 @@ public:
         sigemptyset(&action.sa_mask);
         sigaction(SIGUSR1, &action, &old_);
         thread_ = std::thread([&waiter, count, after, target = pthread_self()] {
-            while (waiter.interruptions.load() < count) {
+            while (waiter.interruptions() < count) {
                 pthread_kill(target, SIGUSR1);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
@@ -108,13 +110,13 @@ TEST_F(BlockingWait, AnInterruptedReadIsRetriedUntilDataArrives) {
     }
     EXPECT_EQ(got.error, 0);
     EXPECT_EQ(std::string(buf, got.bytes), "abc");
-    EXPECT_GE(waiter.interruptions.load(), 2);
-    EXPECT_EQ(waiter.released, waiter.interruptions.load() + 1);
+    EXPECT_GE(waiter.interruptions(), 2);
+    EXPECT_EQ(waiter.released, waiter.attempts.load());
     EXPECT_EQ(waiter.reacquired, waiter.released);
 }
 
 TEST_F(BlockingWait, AReadTheWaiterAbandonsPassesItsExceptionOn) {
-    RecordingWaiter waiter(1);
+    RecordingWaiter waiter(2);
     FileSource source(pipe_[0], waiter);
     char buf[16];
     Interrupter interrupter(waiter, 1);
@@ -122,11 +124,23 @@ TEST_F(BlockingWait, AReadTheWaiterAbandonsPassesItsExceptionOn) {
     EXPECT_EQ(waiter.reacquired, waiter.released);
 }
 
+// A signal that interrupted no call (it arrived between calls, or on another thread) is acted on
+// before the next call: that call might otherwise wait for as long as its writer stalls.
+TEST_F(BlockingWait, AWaiterThatGivesUpBeforeACallKeepsItFromBeingMade) {
+    ASSERT_EQ(write(pipe_[1], "abc", 3), 3);
+    RecordingWaiter waiter(1);
+    FileSource source(pipe_[0], waiter);
+    char buf[16];
+    EXPECT_THROW(source.read(buf), Abandoned);
+    EXPECT_EQ(waiter.released, 0);
+    EXPECT_EQ(read(pipe_[0], buf, sizeof buf), 3);  // nothing was consumed
+}
+
 TEST_F(BlockingWait, OpeningAFifoWithoutAWriterCanBeAbandonedWithoutALeak) {
     const std::string fifo = (dir_ / "in.fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::size_t before = open_descriptors();
-    RecordingWaiter waiter(1);
+    RecordingWaiter waiter(2);
     {
         Interrupter interrupter(waiter, 1);
         EXPECT_THROW((void)read_file(fifo, waiter), Abandoned);

@@ -230,6 +230,42 @@ def test_ctrl_c_stops_a_call_waiting_on_a_fifo(tmp_path, writer):
     assert (out, err) == ("interrupted True\n", "")
 
 
+def test_ctrl_c_taken_by_another_thread_stops_the_call_before_its_next_wait(tmp_path):
+    # Ctrl-C's signal may land on any thread. Here another thread takes it once the call has
+    # opened the FIFO, then writes part of a record and stalls: none of the call's waits was
+    # interrupted, yet the handler runs before the next one and its KeyboardInterrupt ends the call.
+    fifo = tmp_path / "in.fifo"
+    os.mkfifo(fifo)
+    closure = write(tmp_path / "cl.csv", CLOSURE)
+    child = run_child(f"""
+        import os, signal, threading, time, ontarix
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        writer_fd = []
+
+        def fifo_fds(path=os.path.realpath({str(fifo)!r})):
+            fds = os.listdir("/proc/self/fd")
+            return [fd for fd in fds if os.path.realpath(f"/proc/self/fd/{{fd}}") == path]
+
+        def writer():
+            fd = os.open({str(fifo)!r}, os.O_WRONLY)  # returns once the call has opened it
+            writer_fd.append(str(fd))
+            signal.pthread_kill(threading.get_ident(), signal.SIGINT)
+            os.write(fd, b"set1,A\\nse")
+            time.sleep(60)
+
+        threading.Thread(target=writer, daemon=True).start()
+        try:
+            ontarix.run({str(fifo)!r}, {closure!r})
+        except KeyboardInterrupt:
+            print("interrupted", fifo_fds() == writer_fd)  # only the writer's end is open
+    """)
+    try:
+        out, err = child.communicate(timeout=30)
+    finally:
+        child.kill()
+    assert (out, err) == ("interrupted True\n", "")
+
+
 def test_other_threads_and_signal_handlers_run_while_a_call_waits(tmp_path):
     # The call on the main thread waits for a writer that another thread of the same process
     # becomes, after a signal handler (which returns normally) has run on the main thread: the
