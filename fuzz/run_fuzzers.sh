@@ -37,8 +37,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_stack_use_after_return=0}
 sanitizers=${ONTARIX_SANITIZERS:-address,undefined}
 
+# shellcheck source=tools/boost_python.sh
+source "$root/tools/boost_python.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DONTARIX_FUZZ=ON -DONTARIX_SANITIZERS="$sanitizers" -DONTARIX_PYTHON=OFF -DONTARIX_TESTS=OFF >/dev/null
+  -DONTARIX_FUZZ=ON -DONTARIX_SANITIZERS="$sanitizers" -DONTARIX_PYTHON=OFF -DONTARIX_TESTS=OFF \
+  -DPython_EXECUTABLE="$(python_with_boost "$build")" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 targets=("$@")

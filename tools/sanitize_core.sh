@@ -14,8 +14,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ONTARIX_SANITIZE_BUILD:-$root/_build-asan}
 
+# shellcheck source=tools/boost_python.sh
+source "$root/tools/boost_python.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DONTARIX_SANITIZE=ON -DONTARIX_TESTS=ON -DONTARIX_PYTHON=OFF >/dev/null
+  -DONTARIX_SANITIZE=ON -DONTARIX_TESTS=ON -DONTARIX_PYTHON=OFF \
+  -DPython_EXECUTABLE="$(python_with_boost "$build")" >/dev/null
 cmake --build "$build" -j2
 
 # Any report ends the process with a failure; leaks are looked for at exit.
