@@ -8,6 +8,7 @@
 
 #include "core/csv_records.hpp"
 #include "core/fault.hpp"
+#include "xorshift.hpp"
 
 namespace ontarix {
 namespace {
@@ -408,13 +409,7 @@ TEST(BlockPath, RecordsAtEveryBlockEdgeAreSplitRight) {
 // Inputs drawn from the bytes that matter to the parse, as a differential check of the two paths.
 TEST(BlockPath, RandomInputsAgreeWithTheByteMachine) {
     static constexpr char kAlphabet[] = {'a', 'b', ',', ',', '"', '\r', '\n', '\n', '\xC3', '\xA9', 'x'};
-    std::uint64_t state = 0x9E3779B97F4A7C15u;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    testing::XorShift64 next{0x9E3779B97F4A7C15u};
     for (int round = 0; round < 300; ++round) {
         std::string input;
         const std::size_t length = next() % 120;

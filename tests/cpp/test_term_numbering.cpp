@@ -7,6 +7,7 @@
 
 #include "core/closure_table.hpp"
 #include "core/term_numbering.hpp"
+#include "xorshift.hpp"
 
 namespace ontarix {
 namespace {
@@ -132,13 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlatClosure, RandomRowsSameEntriesAsTheHashTable) {
-    std::uint64_t state = 88172645463325252u;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    testing::XorShift64 next{88172645463325252u};
     std::vector<std::string> texts;
     for (int i = 0; i < 60; ++i) texts.push_back(std::to_string(i) + ":T");
     for (int round = 0; round < 50; ++round) {

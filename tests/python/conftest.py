@@ -32,6 +32,18 @@ class MutatingFloat:
         return self.value
 
 
+def qualname_meta(result):
+    """A class whose type answers __qualname__ with result(): raising, or not a str."""
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                return result()
+            return super().__getattribute__(name)
+
+    return Meta("Hidden", (), {})
+
+
 def provoke_panic() -> BaseException:
     """An internal fault available before any operation is wired: a dict changed under conversion."""
     scores: dict = {}

@@ -8,7 +8,7 @@ import sys
 import pytest
 
 import ontarix
-from conftest import MutatingFloat
+from conftest import MutatingFloat, qualname_meta
 
 o = ontarix
 
@@ -30,15 +30,6 @@ class CausedTypeError:
 class TypeErrorSub(TypeError): ...
 class RaisesTypeErrorSub:
     def __float__(self): raise TypeErrorSub("subclass")
-
-
-def qualname_meta(result):
-    class Meta(type):
-        def __getattribute__(cls, name):
-            if name == "__qualname__":
-                return result()
-            return super().__getattribute__(name)
-    return Meta("Hidden", (), {})
 
 
 Hidden = qualname_meta(lambda: 1 / 0)

@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import ontarix as o
-from conftest import provoke_panic, run_python
+from conftest import provoke_panic, qualname_meta, run_python
 
 Panic = type(provoke_panic())
 UNWRAPPED = "Unwrapped panic from Python code"
@@ -176,16 +176,6 @@ class LyingTuple(tuple):
 
 class LyingFrozen(frozenset):
     pass
-
-
-def qualname_meta(result):
-    class Meta(type):
-        def __getattribute__(cls, name):
-            if name == "__qualname__":
-                return result()
-            return super().__getattribute__(name)
-
-    return Meta("Hidden", (), {})
 
 
 PanickingName = qualname_meta(lambda: raise_(Panic("from __qualname__")))

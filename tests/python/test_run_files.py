@@ -2,6 +2,7 @@
 devices, FIFOs fed by another process, huge lines, and a file replaced while the call runs.
 Each gives its documented result or PanicException, and leaves no file open."""
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -186,6 +187,24 @@ def run_child(code, **kwargs):
                             stderr=subprocess.PIPE, **kwargs)
 
 
+@pytest.fixture
+def fifo_and_closure(tmp_path):
+    fifo = tmp_path / "in.fifo"
+    os.mkfifo(fifo)
+    return str(fifo), write(tmp_path / "cl.csv", CLOSURE)
+
+
+@contextlib.contextmanager
+def reaped(*procs):
+    """Kills the processes on the way out, whether the test passed or not."""
+    try:
+        yield
+    finally:
+        for proc in procs:
+            proc.kill()
+            proc.wait()
+
+
 def wait_until_blocked(proc):
     # The child announces itself just before the call; from then on it only sleeps in the kernel
     # once the call waits.
@@ -199,55 +218,46 @@ def wait_until_blocked(proc):
 
 
 @pytest.mark.parametrize("writer", ["none", "stalled"])
-def test_ctrl_c_stops_a_call_waiting_on_a_fifo(tmp_path, writer):
+def test_ctrl_c_stops_a_call_waiting_on_a_fifo(fifo_and_closure, writer):
     # With no writer the open waits; with a writer that stops sending, a read waits. Either way
     # KeyboardInterrupt ends the call, and the FIFO is not left open.
-    fifo = tmp_path / "in.fifo"
-    os.mkfifo(fifo)
-    closure = write(tmp_path / "cl.csv", CLOSURE)
-    feeder = None
+    fifo, closure = fifo_and_closure
+    feeders = []
     if writer == "stalled":
-        feeder = feed_fifo(fifo, [b"set1,A\nse"], then="import time; time.sleep(60)")
+        feeders.append(feed_fifo(fifo, [b"set1,A\nse"], then="import time; time.sleep(60)"))
     child = run_child(f"""
         import os, signal, ontarix
         signal.signal(signal.SIGINT, signal.default_int_handler)  # even if started ignoring it
         before = os.listdir("/proc/self/fd")
         print("ready", flush=True)
         try:
-            ontarix.run({str(fifo)!r}, {closure!r})
+            ontarix.run({fifo!r}, {closure!r})
         except KeyboardInterrupt:
             print("interrupted", os.listdir("/proc/self/fd") == before)
     """)
-    try:
+    with reaped(child, *feeders):
         wait_until_blocked(child)
         child.send_signal(signal.SIGINT)
         out, err = child.communicate(timeout=30)
-    finally:
-        child.kill()
-        if feeder:
-            feeder.kill()
-            feeder.wait()
     assert (out, err) == ("interrupted True\n", "")
 
 
-def test_ctrl_c_taken_by_another_thread_stops_the_call_before_its_next_wait(tmp_path):
+def test_ctrl_c_taken_by_another_thread_stops_the_call_before_its_next_wait(fifo_and_closure):
     # Ctrl-C's signal may land on any thread. Here another thread takes it once the call has
     # opened the FIFO, then writes part of a record and stalls: none of the call's waits was
     # interrupted, yet the handler runs before the next one and its KeyboardInterrupt ends the call.
-    fifo = tmp_path / "in.fifo"
-    os.mkfifo(fifo)
-    closure = write(tmp_path / "cl.csv", CLOSURE)
+    fifo, closure = fifo_and_closure
     child = run_child(f"""
         import os, signal, threading, time, ontarix
         signal.signal(signal.SIGINT, signal.default_int_handler)
         writer_fd = []
 
-        def fifo_fds(path=os.path.realpath({str(fifo)!r})):
+        def fifo_fds(path=os.path.realpath({fifo!r})):
             fds = os.listdir("/proc/self/fd")
             return [fd for fd in fds if os.path.realpath(f"/proc/self/fd/{{fd}}") == path]
 
         def writer():
-            fd = os.open({str(fifo)!r}, os.O_WRONLY)  # returns once the call has opened it
+            fd = os.open({fifo!r}, os.O_WRONLY)  # returns once the call has opened it
             writer_fd.append(str(fd))
             signal.pthread_kill(threading.get_ident(), signal.SIGINT)
             os.write(fd, b"set1,A\\nse")
@@ -255,24 +265,20 @@ def test_ctrl_c_taken_by_another_thread_stops_the_call_before_its_next_wait(tmp_
 
         threading.Thread(target=writer, daemon=True).start()
         try:
-            ontarix.run({str(fifo)!r}, {closure!r})
+            ontarix.run({fifo!r}, {closure!r})
         except KeyboardInterrupt:
             print("interrupted", fifo_fds() == writer_fd)  # only the writer's end is open
     """)
-    try:
+    with reaped(child):
         out, err = child.communicate(timeout=30)
-    finally:
-        child.kill()
     assert (out, err) == ("interrupted True\n", "")
 
 
-def test_other_threads_and_signal_handlers_run_while_a_call_waits(tmp_path):
+def test_other_threads_and_signal_handlers_run_while_a_call_waits(fifo_and_closure):
     # The call on the main thread waits for a writer that another thread of the same process
     # becomes, after a signal handler (which returns normally) has run on the main thread: the
     # wait lets both happen and then carries on to the result.
-    fifo = tmp_path / "in.fifo"
-    os.mkfifo(fifo)
-    closure = write(tmp_path / "cl.csv", CLOSURE)
+    fifo, closure = fifo_and_closure
     child = run_child(f"""
         import signal, threading, ontarix
         handled = threading.Event()
@@ -282,17 +288,15 @@ def test_other_threads_and_signal_handlers_run_while_a_call_waits(tmp_path):
         def writer():
             signal.pthread_kill(main, signal.SIGUSR1)
             assert handled.wait(20)
-            with open({str(fifo)!r}, "w") as f:
+            with open({fifo!r}, "w") as f:
                 f.write({INPUT!r})
 
         threading.Thread(target=writer).start()
-        result = ontarix.run({str(fifo)!r}, {closure!r})
+        result = ontarix.run({fifo!r}, {closure!r})
         print(sorted((r.get_set_id(), r.get_best_score()) for r in result))
     """)
-    try:
+    with reaped(child):
         out, err = child.communicate(timeout=30)
-    finally:
-        child.kill()
     assert (out, err) == (f"{sorted(EXPECTED.items())}\n", "")
 
 
