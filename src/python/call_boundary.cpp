@@ -13,29 +13,50 @@ namespace {
 
 constexpr std::string_view kGenericFault = "native code failed without a message";
 
+std::size_t find_parameter(const FunctionSpec& f, PyObject* key);
+
 // The binding errors. Kept out of line: the hot path only counts and compares pointers.
 
 [[gnu::cold, gnu::noinline, noreturn]] void too_many_positional(const FunctionSpec& f,
-                                                                Py_ssize_t given) {
-    std::string msg = std::string(f.name) + "() takes ";
-    if (f.required != f.count) {
-        msg += "from " + std::to_string(f.required) + " to ";
+                                                                Py_ssize_t given,
+                                                                PyObject* kwnames) {
+    const std::size_t allowed = f.positional_count();
+    std::size_t leading_required = f.required < allowed ? f.required : allowed;
+    std::string msg = std::string(f.shown_name()) + "() takes ";
+    if (leading_required != allowed) {
+        msg += "from " + std::to_string(leading_required) + " to ";
     }
-    msg += std::to_string(f.count) + " positional arguments but " + std::to_string(given) +
-           (given == 1 ? " was given" : " were given");
+    const bool singular = f.python_grammar && allowed == 1 && leading_required == allowed;
+    msg += std::to_string(allowed) + (singular ? " positional argument" : " positional arguments");
+    // As the interpreter says it when keyword-only arguments were given along.
+    std::size_t keyword_only_given = 0;
+    if (f.python_grammar && kwnames != nullptr) {
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+            const std::size_t i = find_parameter(f, PyTuple_GET_ITEM(kwnames, k));
+            keyword_only_given += i >= allowed && i < f.count;
+        }
+    }
+    msg += " but " + std::to_string(given);
+    if (keyword_only_given != 0) {
+        msg += given == 1 ? " positional argument" : " positional arguments";
+        msg += " (and " + std::to_string(keyword_only_given) + " keyword-only argument" +
+               (keyword_only_given == 1 ? ")" : "s)");
+    }
+    msg += given == 1 && keyword_only_given == 0 ? " was given" : " were given";
     throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void unexpected_keyword(const FunctionSpec& f,
                                                                PyObject* key) {
     throw_error(PyExc_TypeError,
-                PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.name, key));
+                PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", f.shown_name(),
+                                     key));
 }
 
 [[gnu::cold, gnu::noinline, noreturn]] void multiple_values(const FunctionSpec& f,
                                                             std::size_t param) {
     const std::string msg =
-        std::string(f.name) + "() got multiple values for argument '" + f.params[param] + "'";
+        std::string(f.shown_name()) + "() got multiple values for argument '" + f.params[param] + "'";
     throw_error(PyExc_TypeError, PyUnicode_FromStringAndSize(msg.data(), std::ssize(msg)));
 }
 
@@ -47,7 +68,7 @@ constexpr std::string_view kGenericFault = "native code failed without a message
     for (std::size_t i = 0; i < f.required; ++i) {
         if (bound[i] == nullptr) missing[n++] = f.params[i];
     }
-    std::string msg = std::string(f.name) + "() missing " + std::to_string(n) + " required positional argument" +
+    std::string msg = std::string(f.shown_name()) + "() missing " + std::to_string(n) + " required positional argument" +
                       (n == 1 ? ": " : "s: ");
     for (std::size_t i = 0; i < n; ++i) {
         if (i != 0) {
@@ -97,7 +118,9 @@ bool intern_parameter_names(const FunctionSpec& f) noexcept {
 
 BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    if (nargs > static_cast<Py_ssize_t>(f.count)) too_many_positional(f, nargs);
+    if (nargs > static_cast<Py_ssize_t>(f.positional_count())) {
+        too_many_positional(f, nargs, kwnames);
+    }
     BoundArgs bound;
     for (Py_ssize_t i = 0; i < nargs; ++i) bound.slots[static_cast<std::size_t>(i)] = args[i];
     if (kwnames != nullptr) {

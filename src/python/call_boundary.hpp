@@ -23,7 +23,9 @@
 
 namespace ontarix::py {
 
-inline constexpr std::size_t kMaxParams = 4;
+inline constexpr std::size_t kMaxParams = 6;
+// FunctionSpec::positional when every parameter may be given by position.
+inline constexpr std::size_t kAllPositional = kMaxParams;
 
 // Interned parameter names, filled once at module creation; keyword names that the compiler
 // interned (every literal `f(set1=...)`) then match by pointer.
@@ -33,11 +35,25 @@ struct InternedParams {
 
 struct FunctionSpec {
     const char* name;
-    const char* doc;  // the text signature followed by "\n--\n\n": no doc text
+    const char* doc;  // the text signature followed by "\n--\n\n" (and the doc text, if any)
     std::array<const char*, kMaxParams> params;
-    std::size_t count;     // parameters in all; every one positional-or-keyword
+    std::size_t count;     // parameters in all
     std::size_t required;  // counted from the front; the rest are optional
     InternedParams* interned;
+    // The first `positional` parameters are positional-or-keyword, the rest keyword-only (every
+    // keyword-only parameter is optional).
+    std::size_t positional = kAllPositional;
+    // How binding errors name the callable ("ClosureIndex.top_k"); `name` when null.
+    const char* display = nullptr;
+    // Word binding errors as the interpreter does for a function defined in Python ("takes 1
+    // positional argument"). The original module functions keep their historical "takes 1
+    // positional arguments", which callers may compare against.
+    bool python_grammar = false;
+
+    constexpr std::size_t positional_count() const noexcept {
+        return positional < count ? positional : count;
+    }
+    constexpr const char* shown_name() const noexcept { return display != nullptr ? display : name; }
 };
 
 // Borrowed argument per parameter slot; null for an optional parameter left out.
