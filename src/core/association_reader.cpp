@@ -21,11 +21,19 @@ constexpr std::string_view kOpenFailed = "Failed to open file: ";
 constexpr std::string_view kNulInPath = "file name contained an unexpected NUL byte";
 
 [[noreturn]] __attribute__((noinline)) void raise_open_failure(std::string_view path,
-                                                                 std::string_view why) {
+                                                                 std::string_view why,
+                                                                 FaultCause cause) {
     std::string message;
     message.reserve(kOpenFailed.size() + path.size() + 1 + why.size());
     message.append(kOpenFailed).append(path).append(" ").append(why);
-    raise_fault(std::move(message));
+    raise_fault(std::move(message), std::move(cause));
+}
+
+// A record with one field, where a key and a value are needed.
+[[noreturn]] __attribute__((noinline)) void raise_single_field(const Position& pos) {
+    raise_fault(std::string(kMissingValue),
+                FaultCause{FaultCause::Kind::Content, 0, pos.line, pos.byte,
+                           "the line has 1 field, a key and a value are needed"});
 }
 
 // Every distinct string once in the arena. The pool's elements start out as views of the caller's
@@ -49,12 +57,17 @@ private:
 }  // namespace
 
 RecordReader read_file(std::string_view path, Waiter& waiter) {
-    if (path.find('\0') != std::string_view::npos) raise_open_failure(path, kNulInPath);
+    if (path.find('\0') != std::string_view::npos) {
+        raise_open_failure(path, kNulInPath, FaultCause{FaultCause::Kind::BadPath, 0, 0, 0, {}});
+    }
     const std::string c_path(path);
     // Opening a FIFO waits for its writer, so the open waits through the waiter as reads do.
     const SyscallResult opened =
         wait_for(waiter, [&] { return ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC); });
-    if (opened.value < 0) raise_open_failure(path, os_error_text(opened.error));
+    if (opened.value < 0) {
+        raise_open_failure(path, os_error_text(opened.error),
+                           FaultCause{FaultCause::Kind::Os, opened.error, 0, 0, {}});
+    }
     const int fd = static_cast<int>(opened.value);
     // If allocating the source fails, the unique_ptr has not taken the descriptor yet.
     std::unique_ptr<ByteSource> source;
@@ -82,7 +95,7 @@ AssociationTable parse_associations(RecordReader reader) {
     TermSet* last_set = nullptr;
 
     while (records.read_record(record)) {
-        if (record.size() < 2) raise_fault(std::string(kMissingValue));
+        if (record.size() < 2) raise_single_field(records.position());
         const Term key = record.field(0);
         const Term value = record.field(1);
 
@@ -125,7 +138,7 @@ NumberedAssociations parse_numbered_associations(RecordReader reader, TermNumber
     };
 
     while (records.read_record(record)) {
-        if (record.size() < 2) raise_fault(std::string(kMissingValue));
+        if (record.size() < 2) raise_single_field(records.position());
         const Term key = record.field(0);
         if (runs.empty() || !same_text(key, run_key)) {
             close_run();

@@ -91,16 +91,24 @@ std::string error_prefix() { return std::string(kErrValue) + ": "; }
 [[noreturn]] __attribute__((noinline)) void raise_unequal_lengths(const Position& pos,
                                                                     std::size_t expected,
                                                                     std::size_t len) {
+    FaultCause cause{FaultCause::Kind::Content, 0, pos.line, pos.byte,
+                     "the line has " + std::to_string(len) + (len == 1 ? " field" : " fields") +
+                         ", the first line " + std::to_string(expected)};
     raise_fault(error_prefix() + "Error(UnequalLengths { pos: " + render_position(pos) +
-                ", expected_len: " + std::to_string(expected) + ", len: " + std::to_string(len) +
-                " })");
+                    ", expected_len: " + std::to_string(expected) + ", len: " +
+                    std::to_string(len) + " })",
+                std::move(cause));
 }
 
 [[noreturn]] __attribute__((noinline)) void raise_utf8(const Position& pos, std::size_t field,
                                                          std::size_t valid_up_to) {
+    FaultCause cause{FaultCause::Kind::Content, 0, pos.line, pos.byte,
+                     "field " + std::to_string(field + 1) + " is not valid UTF-8 after byte " +
+                         std::to_string(valid_up_to)};
     raise_fault(error_prefix() + "Error(Utf8 { pos: " + render_position(pos) +
-                ", err: Utf8Error { field: " + std::to_string(field) +
-                ", valid_up_to: " + std::to_string(valid_up_to) + " } })");
+                    ", err: Utf8Error { field: " + std::to_string(field) +
+                    ", valid_up_to: " + std::to_string(valid_up_to) + " } })",
+                std::move(cause));
 }
 
 // Quoted the way a debug rendering quotes text, so a description can never end the string early.
@@ -116,8 +124,9 @@ std::string quoted_text(std::string_view s) {
 
 [[noreturn]] __attribute__((noinline)) void raise_io(int code) {
     raise_fault(error_prefix() + "Error(Io(Os { code: " + std::to_string(code) +
-                ", kind: " + std::string(os_error_kind(code)) +
-                ", message: " + quoted_text(os_error_message(code)) + " }))");
+                    ", kind: " + std::string(os_error_kind(code)) +
+                    ", message: " + quoted_text(os_error_message(code)) + " }))",
+                FaultCause{FaultCause::Kind::Os, code, 0, 0, {}});
 }
 
 }  // namespace

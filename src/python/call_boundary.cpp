@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/fault.hpp"
 #include "python/panic.hpp"
@@ -137,6 +138,28 @@ BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_
         if (bound[i] == nullptr) missing_required(f, bound);
     }
     return bound;
+}
+
+BoundArgs bind_tuple_arguments(const FunctionSpec& f, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t nargs = args != nullptr ? PyTuple_GET_SIZE(args) : 0;
+    const Py_ssize_t nkw = kwargs != nullptr ? PyDict_GET_SIZE(kwargs) : 0;
+    std::vector<PyObject*> stack;
+    stack.reserve(static_cast<std::size_t>(nargs + nkw));
+    for (Py_ssize_t i = 0; i < nargs; ++i) stack.push_back(PyTuple_GET_ITEM(args, i));
+    PyRef kwnames;
+    if (nkw != 0) {
+        kwnames = PyRef::steal(PyTuple_New(nkw));
+        if (!kwnames) throw_pending();
+        Py_ssize_t pos = 0;
+        Py_ssize_t k = 0;
+        PyObject* key;
+        PyObject* value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
+            stack.push_back(value);
+        }
+    }
+    return bind_arguments(f, stack.data(), nargs, kwnames.get());
 }
 
 void wrap_argument_error(const char* param) {

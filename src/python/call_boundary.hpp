@@ -69,6 +69,9 @@ bool intern_parameter_names(const FunctionSpec& f) noexcept;
 BoundArgs bind_arguments(const FunctionSpec& f, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames);
 
+// Binds a constructor's argument tuple and keyword dict (either may be null) the same way.
+BoundArgs bind_tuple_arguments(const FunctionSpec& f, PyObject* args, PyObject* kwargs);
+
 // Replaces a pending TypeError (exactly that type) by "argument '{param}': {message}", keeping
 // the original's __cause__. Any other pending error is left as it is. Taking str() of the error
 // runs Python code (the __str__ of its argument); when that fails, its error is the call's error,

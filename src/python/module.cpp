@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "python/call_boundary.hpp"
+#include "python/closure_index_class.hpp"
 #include "python/functions.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
@@ -52,6 +53,19 @@ void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
     if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw_pending();
 }
 
+void add_class(PyObject* module, PyTypeObject* type) {
+    const PyRef name = PyRef::steal(PyUnicode_FromString(_PyType_Name(type)));
+    if (!name) throw_pending();
+    const PyRef all = module_all(module);
+    if (!PyList_Check(all.get())) {
+        throw_error(PyExc_TypeError, PyUnicode_FromString("__all__ is not a list"));
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
+    if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) < 0) {
+        throw_pending();
+    }
+}
+
 PyObject* init_module() {
     PyRef module = PyRef::steal(PyModule_Create2(&g_module_def, kApiVersion));
     if (!module) throw_pending();
@@ -68,6 +82,7 @@ PyObject* init_module() {
     const PyRef module_name = PyRef::steal(PyUnicode_FromString(name));
     if (!module_name) throw_pending();
     for (PyMethodDef& def : function_table()) add_function(module.get(), module_name.get(), &def);
+    add_class(module.get(), closure_index_type());
     return module.release();
 }
 

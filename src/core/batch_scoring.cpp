@@ -1,0 +1,457 @@
+#include "core/batch_scoring.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <memory>
+#include <optional>
+
+#include "core/parallel_blocks.hpp"
+
+namespace ontarix {
+namespace {
+
+// ---- marks --------------------------------------------------------------------------------------
+
+// Marks numbers for the current row without ever clearing: a number is marked when its stamp is
+// the row's generation.
+class Stamps {
+public:
+    explicit Stamps(std::size_t size) : stamps_(size, 0) {}
+
+    void next_row() {
+        if (++generation_ == 0) {  // wrapped: old stamps could look current
+            std::fill(stamps_.begin(), stamps_.end(), 0);
+            generation_ = 1;
+        }
+    }
+    void mark(std::uint32_t n) noexcept { stamps_[n] = generation_; }
+    bool marked(std::uint32_t n) const noexcept { return stamps_[n] == generation_; }
+
+private:
+    std::vector<std::uint32_t> stamps_;
+    std::uint32_t generation_ = 0;
+};
+
+// ---- term kernels -------------------------------------------------------------------------------
+
+class ResnikTerms {
+public:
+    using Scratch = Stamps;
+    ResnikTerms(const ClosureIndex& index, std::span<const std::uint32_t> rows,
+                std::span<const std::uint32_t> cols)
+        : index_(index), rows_(rows), cols_(cols) {}
+
+    Scratch scratch() const { return Stamps(index_.ranked.size()); }
+    void prepare(Scratch& s, std::size_t i) const {
+        s.next_row();
+        for (const std::uint32_t r : index_.scored.of(rows_[i])) s.mark(r);
+    }
+    double score(Scratch& s, std::size_t, std::size_t j) const {
+        for (const std::uint32_t r : index_.scored.of(cols_[j])) {
+            if (s.marked(r)) return index_.rank_ic[r];
+        }
+        return 0.0;
+    }
+    void clear(Scratch&, std::size_t) const {}
+
+private:
+    const ClosureIndex& index_;
+    std::span<const std::uint32_t> rows_, cols_;
+};
+
+class SemanticJaccardTerms {
+public:
+    using Scratch = Stamps;
+    SemanticJaccardTerms(const ClosureIndex& index, std::span<const std::uint32_t> rows,
+                         std::span<const std::uint32_t> cols)
+        : index_(index), rows_(rows), cols_(cols) {}
+
+    Scratch scratch() const { return Stamps(index_.size()); }
+    void prepare(Scratch& s, std::size_t i) const {
+        s.next_row();
+        for (const std::uint32_t t : index_.expansions.of(rows_[i])) s.mark(t);
+    }
+    double score(Scratch& s, std::size_t i, std::size_t j) const {
+        const std::span<const std::uint32_t> col = index_.expansions.of(cols_[j]);
+        std::uint64_t common = 0;
+        for (const std::uint32_t t : col) common += s.marked(t);
+        const std::uint64_t united = index_.expansions.of(rows_[i]).size() + col.size() - common;
+        return static_cast<double>(common) / static_cast<double>(united);
+    }
+    void clear(Scratch&, std::size_t) const {}
+
+private:
+    const ClosureIndex& index_;
+    std::span<const std::uint32_t> rows_, cols_;
+};
+
+// ---- profile kernels ----------------------------------------------------------------------------
+
+class JaccardProfiles {
+public:
+    using Scratch = Stamps;
+    JaccardProfiles(const ProfileList& rows, const ProfileList& cols, std::uint32_t term_space)
+        : rows_(rows), cols_(cols), term_space_(term_space) {}
+
+    Scratch scratch() const { return Stamps(term_space_); }
+    void prepare(Scratch& s, std::size_t i) const {
+        s.next_row();
+        for (const std::uint32_t t : rows_[i]) s.mark(t);
+    }
+    double score(Scratch& s, std::size_t i, std::size_t j) const {
+        const ProfileTerms col = cols_[j];
+        std::uint64_t common = 0;
+        for (const std::uint32_t t : col) common += s.marked(t);
+        const std::uint64_t united = rows_[i].size() + col.size() - common;
+        return static_cast<double>(common) / static_cast<double>(united);
+    }
+    void clear(Scratch&, std::size_t) const {}
+
+private:
+    const ProfileList& rows_;
+    const ProfileList& cols_;
+    std::uint32_t term_space_;
+};
+
+// The union of the scored lists of each profile's terms: the ranks a row term can meet in the
+// profile, ascending.
+ProfileList scored_unions(const ClosureIndex& index, const ProfileList& profiles) {
+    ProfileList out;
+    out.begin.reserve(profiles.size() + 1);
+    std::vector<std::uint32_t> ranks;
+    for (std::size_t p = 0; p < profiles.size(); ++p) {
+        ranks.clear();
+        for (const std::uint32_t t : profiles[p]) {
+            const std::span<const std::uint32_t> scored = index.scored.of(t);
+            ranks.insert(ranks.end(), scored.begin(), scored.end());
+        }
+        std::sort(ranks.begin(), ranks.end());
+        ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+        out.add(ranks);
+    }
+    return out;
+}
+
+class PhenomizerProfiles {
+public:
+    struct Scratch {
+        std::vector<std::uint8_t> hit;     // per rank: some row term reaches it
+        std::vector<std::uint64_t> bits;   // per rank: which row terms reach it, `words` words
+        std::size_t words = 0;
+        std::size_t reachable = 0;         // row terms with a non-empty scored list
+        std::vector<std::uint32_t> row_best;
+        std::vector<std::uint64_t> found;
+    };
+
+    PhenomizerProfiles(const ClosureIndex& index, const ProfileList& rows, const ProfileList& cols,
+                       const ProfileList& col_unions)
+        : index_(index), rows_(rows), cols_(cols), col_unions_(col_unions) {}
+
+    Scratch scratch() const {
+        Scratch s;
+        s.hit.assign(index_.ranked.size(), 0);
+        return s;
+    }
+
+    void prepare(Scratch& s, std::size_t i) const {
+        const ProfileTerms row = rows_[i];
+        s.words = std::max<std::size_t>(1, (row.size() + 63) / 64);
+        const std::size_t needed = index_.ranked.size() * s.words;
+        // Every bit is cleared after each row, so a longer array only needs zeros appended.
+        if (s.bits.size() < needed) s.bits.resize(needed, 0);
+        s.found.assign(s.words, 0);
+        s.row_best.resize(row.size());
+        s.reachable = 0;
+        for (std::size_t t = 0; t < row.size(); ++t) {
+            const std::span<const std::uint32_t> scored = index_.scored.of(row[t]);
+            s.reachable += !scored.empty();
+            const std::uint64_t bit = std::uint64_t{1} << (t % 64);
+            for (const std::uint32_t r : scored) {
+                s.hit[r] = 1;
+                s.bits[r * s.words + t / 64] |= bit;
+            }
+        }
+    }
+
+    double score(Scratch& s, std::size_t i, std::size_t j) const {
+        const ProfileTerms row = rows_[i];
+        const ProfileTerms col = cols_[j];
+        // Column terms against the row: each one's first marked rank is its best.
+        double col_total = 0.0;
+        for (const std::uint32_t t : col) {
+            double best = 0.0;
+            for (const std::uint32_t r : index_.scored.of(t)) {
+                if (s.hit[r]) {
+                    best = index_.rank_ic[r];
+                    break;
+                }
+            }
+            col_total += best;
+        }
+        // Row terms against the column: the first rank of the column's union that carries a
+        // term's bit is that term's best.
+        std::fill(s.row_best.begin(), s.row_best.end(), ClosureIndex::kNoRank);
+        std::fill(s.found.begin(), s.found.end(), 0);
+        std::size_t missing = s.reachable;
+        for (const std::uint32_t r : col_unions_[j]) {
+            if (missing == 0) break;
+            if (!s.hit[r]) continue;
+            const std::uint64_t* bits = &s.bits[r * s.words];
+            for (std::size_t w = 0; w < s.words; ++w) {
+                std::uint64_t fresh = bits[w] & ~s.found[w];
+                if (fresh == 0) continue;
+                s.found[w] |= fresh;
+                missing -= static_cast<std::size_t>(std::popcount(fresh));
+                while (fresh != 0) {
+                    s.row_best[w * 64 + static_cast<std::size_t>(std::countr_zero(fresh))] = r;
+                    fresh &= fresh - 1;
+                }
+            }
+        }
+        const double row_mean = mean_of_ranks(index_, s.row_best);
+        const double col_mean = col_total / static_cast<double>(col.size());
+        (void)row;
+        return (row_mean + col_mean) * 0.5;
+    }
+
+    void clear(Scratch& s, std::size_t i) const {
+        for (const std::uint32_t t : rows_[i]) {
+            for (const std::uint32_t r : index_.scored.of(t)) {
+                s.hit[r] = 0;
+                std::fill_n(&s.bits[r * s.words], s.words, 0);
+            }
+        }
+    }
+
+private:
+    const ClosureIndex& index_;
+    const ProfileList& rows_;
+    const ProfileList& cols_;
+    const ProfileList& col_unions_;
+};
+
+// ---- drivers ------------------------------------------------------------------------------------
+
+// Cuts rows into blocks of about equal work (a row's work being its cell count), small enough
+// that the calling thread can answer its host often.
+std::vector<std::size_t> row_blocks(std::size_t rows, std::size_t cols, bool triangle,
+                                    unsigned threads) {
+    constexpr std::size_t kCellsPerBlock = 1 << 16;
+    std::size_t cells = 0;
+    for (std::size_t i = 0; i < rows; ++i) cells += triangle ? cols - i : cols;
+    const std::size_t wanted =
+        std::max<std::size_t>(std::size_t{threads} * 4, cells / kCellsPerBlock + 1);
+    const std::size_t per_block = std::max<std::size_t>(1, cells / wanted);
+    std::vector<std::size_t> bounds{0};
+    std::size_t in_block = 0;
+    for (std::size_t i = 0; i < rows; ++i) {
+        in_block += triangle ? cols - i : cols;
+        if (in_block >= per_block) {
+            bounds.push_back(i + 1);
+            in_block = 0;
+        }
+    }
+    if (bounds.back() != rows) bounds.push_back(rows);
+    return bounds;
+}
+
+Waiter& waiter_of(const BatchOptions& options) {
+    return options.waiter != nullptr ? *options.waiter : plain_waiter();
+}
+
+template <class Kernel>
+void fill_matrix(const Kernel& kernel, std::size_t rows, std::size_t cols, bool symmetric,
+                 double* out, const BatchOptions& options) {
+    if (rows == 0 || cols == 0) return;
+    const std::vector<std::size_t> bounds = row_blocks(rows, cols, symmetric, options.threads);
+    std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
+    run_blocks(bounds.size() - 1, options.threads, waiter_of(options),
+               [&](std::size_t block, unsigned worker) {
+                   auto& s = scratch[worker];
+                   if (!s) s.emplace(kernel.scratch());
+                   for (std::size_t i = bounds[block]; i < bounds[block + 1]; ++i) {
+                       kernel.prepare(*s, i);
+                       for (std::size_t j = symmetric ? i : 0; j < cols; ++j) {
+                           const double value = kernel.score(*s, i, j);
+                           out[i * cols + j] = value;
+                           if (symmetric) out[j * cols + i] = value;
+                       }
+                       kernel.clear(*s, i);
+                   }
+               });
+}
+
+// The k best of one query, kept as a heap whose top is the worst kept.
+class Best {
+public:
+    explicit Best(const std::vector<std::uint32_t>& name_rank) : name_rank_(name_rank) {}
+
+    // True when a ranks before b.
+    bool operator()(const Neighbour& a, const Neighbour& b) const noexcept {
+        const bool a_nan = std::isnan(a.score);
+        const bool b_nan = std::isnan(b.score);
+        if (a_nan != b_nan) return b_nan;
+        if (!a_nan && a.score != b.score) return a.score > b.score;
+        return name_rank_[a.candidate] < name_rank_[b.candidate];
+    }
+
+private:
+    const std::vector<std::uint32_t>& name_rank_;
+};
+
+struct TopStore {
+    std::vector<Neighbour> entries;  // k per query
+    std::vector<std::uint32_t> sizes;
+};
+
+template <class Kernel>
+NeighbourLists collect_top_k(const Kernel& kernel, std::size_t queries, std::size_t candidates,
+                             bool all_vs_all, const std::vector<std::uint32_t>& name_rank,
+                             std::size_t k, const BatchOptions& options) {
+    NeighbourLists out;
+    out.begin.assign(queries + 1, 0);
+    const std::size_t available = all_vs_all ? candidates - std::min<std::size_t>(candidates, 1)
+                                             : candidates;
+    k = std::min(k, available);
+    if (queries == 0 || k == 0) return out;
+
+    const Best better(name_rank);
+    auto push = [&](TopStore& store, std::size_t q, Neighbour n) {
+        Neighbour* heap = &store.entries[q * k];
+        std::uint32_t& size = store.sizes[q];
+        if (size < k) {
+            heap[size++] = n;
+            std::push_heap(heap, heap + size, better);
+        } else if (better(n, heap[0])) {
+            std::pop_heap(heap, heap + size, better);
+            heap[size - 1] = n;
+            std::push_heap(heap, heap + size, better);
+        }
+    };
+
+    const std::vector<std::size_t> bounds =
+        row_blocks(queries, candidates, all_vs_all, options.threads);
+    std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
+    std::vector<std::unique_ptr<TopStore>> stores(options.threads);
+    run_blocks(bounds.size() - 1, options.threads, waiter_of(options),
+               [&](std::size_t block, unsigned worker) {
+                   auto& s = scratch[worker];
+                   if (!s) s.emplace(kernel.scratch());
+                   auto& store = stores[worker];
+                   if (!store) {
+                       store = std::make_unique<TopStore>();
+                       store->entries.resize(queries * k);
+                       store->sizes.assign(queries, 0);
+                   }
+                   for (std::size_t i = bounds[block]; i < bounds[block + 1]; ++i) {
+                       kernel.prepare(*s, i);
+                       for (std::size_t j = all_vs_all ? i + 1 : 0; j < candidates; ++j) {
+                           const double value = kernel.score(*s, i, j);
+                           push(*store, i, {static_cast<std::uint32_t>(j), value});
+                           if (all_vs_all) push(*store, j, {static_cast<std::uint32_t>(i), value});
+                       }
+                       kernel.clear(*s, i);
+                   }
+               });
+
+    // Each pair was scored once, so the best k of the stores' lists are the best k overall; the
+    // order is total, so they come out the same for any split of the work.
+    std::vector<Neighbour> merged;
+    for (std::size_t q = 0; q < queries; ++q) {
+        merged.clear();
+        for (const auto& store : stores) {
+            if (!store) continue;
+            const Neighbour* heap = &store->entries[q * k];
+            merged.insert(merged.end(), heap, heap + store->sizes[q]);
+        }
+        const std::size_t keep = std::min(k, merged.size());
+        std::partial_sort(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(keep),
+                          merged.end(), better);
+        out.items.insert(out.items.end(), merged.begin(),
+                         merged.begin() + static_cast<std::ptrdiff_t>(keep));
+        out.begin[q + 1] = out.items.size();
+    }
+    return out;
+}
+
+ProfileList expand_profiles(const ClosureIndex& index, const ProfileList& profiles) {
+    ProfileList out;
+    out.begin.reserve(profiles.size() + 1);
+    for (std::size_t p = 0; p < profiles.size(); ++p) out.add(expand_profile(index, profiles[p]));
+    return out;
+}
+
+// Runs `body(kernel)` with the kernel of `measure` over rows and cols.
+template <class Body>
+void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
+                         const ProfileList& cols, bool same, ProfileMeasure measure,
+                         const BatchOptions& options, Body&& body) {
+    switch (measure) {
+        case ProfileMeasure::Phenomizer: {
+            const ProfileList col_unions = scored_unions(index, cols);
+            body(PhenomizerProfiles(index, rows, cols, col_unions));
+            return;
+        }
+        case ProfileMeasure::Jaccard:
+            body(JaccardProfiles(rows, cols, std::max(options.term_space, index.size())));
+            return;
+        case ProfileMeasure::ExpandedJaccard: {
+            const ProfileList expanded_rows = expand_profiles(index, rows);
+            if (same) {
+                body(JaccardProfiles(expanded_rows, expanded_rows, index.size()));
+            } else {
+                const ProfileList expanded_cols = expand_profiles(index, cols);
+                body(JaccardProfiles(expanded_rows, expanded_cols, index.size()));
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
+                            std::span<const std::uint32_t> cols, bool symmetric,
+                            TermMeasure measure, double* out, const BatchOptions& options) {
+    if (measure == TermMeasure::MaxInformationContent) {
+        fill_matrix(ResnikTerms(index, rows, cols), rows.size(), cols.size(), symmetric, out,
+                    options);
+    } else {
+        fill_matrix(SemanticJaccardTerms(index, rows, cols), rows.size(), cols.size(), symmetric,
+                    out, options);
+    }
+}
+
+void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& rows,
+                               const ProfileList& cols, bool symmetric, ProfileMeasure measure,
+                               double* out, const BatchOptions& options) {
+    with_profile_kernel(index, rows, cols, symmetric, measure, options, [&](const auto& kernel) {
+        fill_matrix(kernel, rows.size(), cols.size(), symmetric, out, options);
+    });
+}
+
+NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
+                             const ProfileList& candidates, bool all_vs_all,
+                             std::span<const Term> candidate_names, std::size_t k,
+                             ProfileMeasure measure, const BatchOptions& options) {
+    // Names rank in byte order; equal names (possible only for distinct keys of one mapping that
+    // encode alike) by position, so the order is total.
+    std::vector<std::uint32_t> by_name(candidate_names.size());
+    for (std::uint32_t c = 0; c < by_name.size(); ++c) by_name[c] = c;
+    std::stable_sort(by_name.begin(), by_name.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return candidate_names[a] < candidate_names[b];
+    });
+    std::vector<std::uint32_t> name_rank(by_name.size());
+    for (std::uint32_t r = 0; r < by_name.size(); ++r) name_rank[by_name[r]] = r;
+
+    NeighbourLists out;
+    with_profile_kernel(index, queries, candidates, all_vs_all, measure, options,
+                        [&](const auto& kernel) {
+                            out = collect_top_k(kernel, queries.size(), candidates.size(),
+                                                all_vs_all, name_rank, k, options);
+                        });
+    return out;
+}
+
+}  // namespace ontarix

@@ -1,0 +1,298 @@
+#include "core/closure_index.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <stdexcept>
+#include <utility>
+
+namespace ontarix {
+namespace {
+
+// Counts -> offsets: begin[t] becomes the sum of the counts before t; begin gets one more entry.
+std::vector<std::size_t> offsets_of(const std::vector<std::size_t>& counts) {
+    std::vector<std::size_t> begin(counts.size() + 1, 0);
+    for (std::size_t i = 0; i < counts.size(); ++i) begin[i + 1] = begin[i] + counts[i];
+    return begin;
+}
+
+// The numbers of the used source terms, in byte order of their texts.
+std::vector<std::uint32_t> sorted_by_text(const std::vector<Term>& texts,
+                                          const std::vector<std::uint8_t>& used) {
+    std::vector<std::uint32_t> order;
+    order.reserve(texts.size());
+    for (std::uint32_t t = 0; t < texts.size(); ++t) {
+        if (used[t]) order.push_back(t);
+    }
+    // string_view compares as unsigned bytes, so this is UTF-8 byte order (and code point order).
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+    return order;
+}
+
+bool filter_admits(const TermSet* filter, Term predicate) {
+    return filter == nullptr || filter->contains(predicate);
+}
+
+// The raw expansions (in no order within a term) and the frequencies, in the index's numbering.
+struct Expansions {
+    TermLists raw;                       // subject -> distinct reached terms, unordered
+    std::vector<std::uint64_t> counts;   // term -> rows (subject, predicate) that hold it
+    std::uint64_t total = 0;             // entries (subject, predicate, object) within the filter
+};
+
+Expansions expand_rows(const ClosureRows& rows, const std::vector<std::uint8_t>& kept,
+                       const std::vector<std::uint32_t>& new_of, std::uint32_t n) {
+    // Groups bucketed by subject in the new numbering.
+    std::vector<std::size_t> group_count(n, 0);
+    std::size_t bound = 0;
+    for (std::size_t g = 0; g < rows.groups.size(); ++g) {
+        if (!kept[g]) continue;
+        ++group_count[new_of[rows.groups[g].subject]];
+        bound += rows.groups[g].end - rows.groups[g].begin;
+    }
+    std::vector<std::size_t> group_begin = offsets_of(group_count);
+    std::vector<std::uint32_t> by_subject(group_begin.back());
+    {
+        std::vector<std::size_t> cursor(group_begin.begin(), group_begin.end() - 1);
+        for (std::size_t g = 0; g < rows.groups.size(); ++g) {
+            if (kept[g]) by_subject[cursor[new_of[rows.groups[g].subject]]++] = static_cast<std::uint32_t>(g);
+        }
+    }
+
+    Expansions out;
+    out.counts.assign(n, 0);
+    out.raw.begin.assign(n + 1, 0);
+    out.raw.items.reserve(bound);
+    // A term is in the current group (or subject) when its stamp equals the group's (subject's);
+    // fresh stamps need no clearing. Stamps start at 1.
+    std::vector<std::uint32_t> in_group(n, 0);
+    std::vector<std::uint32_t> in_subject(n, 0);
+    std::uint32_t group_stamp = 0;
+    for (std::uint32_t s = 0; s < n; ++s) {
+        out.raw.begin[s] = out.raw.items.size();
+        for (std::size_t i = group_begin[s]; i < group_begin[s + 1]; ++i) {
+            const ClosureRows::Group& group = rows.groups[by_subject[i]];
+            ++group_stamp;
+            for (std::size_t k = group.begin; k < group.end; ++k) {
+                const std::uint32_t t = new_of[rows.objects[k]];
+                if (in_group[t] == group_stamp) continue;  // a repeat within the row
+                in_group[t] = group_stamp;
+                ++out.counts[t];
+                ++out.total;
+                if (in_subject[t] != s + 1) {
+                    in_subject[t] = s + 1;
+                    out.raw.items.push_back(t);
+                }
+            }
+        }
+    }
+    out.raw.begin[n] = out.raw.items.size();
+    return out;
+}
+
+// For every term, the subjects whose expansion holds it, ascending.
+TermLists holders_of(const TermLists& raw, std::uint32_t n) {
+    std::vector<std::size_t> count(n, 0);
+    for (const std::uint32_t t : raw.items) ++count[t];
+    TermLists out;
+    out.begin = offsets_of(count);
+    out.items.resize(raw.items.size());
+    std::vector<std::size_t> cursor(out.begin.begin(), out.begin.end() - 1);
+    for (std::uint32_t s = 0; s < n; ++s) {
+        for (const std::uint32_t t : raw.of(s)) out.items[cursor[t]++] = s;
+    }
+    return out;
+}
+
+void rank_terms(ClosureIndex& index) {
+    const std::uint32_t n = index.size();
+    for (std::uint32_t t = 0; t < n; ++t) {
+        // Only an IC strictly above 0.0 can raise a score above its start of 0.0 (a NaN never
+        // compares greater), and the root never counts.
+        if (index.ic[t] > 0.0 && index.texts[t] != kRootTerm) index.ranked.push_back(t);
+    }
+    std::sort(index.ranked.begin(), index.ranked.end(), [&](std::uint32_t a, std::uint32_t b) {
+        if (index.ic[a] != index.ic[b]) return index.ic[a] > index.ic[b];
+        return a < b;
+    });
+    index.rank_of.assign(n, ClosureIndex::kNoRank);
+    index.rank_ic.resize(index.ranked.size());
+    for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
+        index.rank_of[index.ranked[r]] = r;
+        index.rank_ic[r] = index.ic[index.ranked[r]];
+    }
+}
+
+// Walking terms (or ranks) in ascending order and appending each to the lists of its holders
+// leaves every list ascending without sorting it.
+void fill_expansions(ClosureIndex& index, const TermLists& raw, const TermLists& holders) {
+    index.expansions.begin = raw.begin;
+    index.expansions.items.resize(raw.items.size());
+    std::vector<std::size_t> cursor(raw.begin.begin(), raw.begin.end() - 1);
+    for (std::uint32_t t = 0; t < index.size(); ++t) {
+        for (const std::uint32_t s : holders.of(t)) index.expansions.items[cursor[s]++] = t;
+    }
+}
+
+void fill_scored(ClosureIndex& index, const TermLists& holders) {
+    const std::uint32_t n = index.size();
+    std::vector<std::size_t> count(n, 0);
+    for (std::uint32_t s = 0; s < n; ++s) {
+        for (const std::uint32_t t : index.expansions.of(s)) {
+            count[s] += index.rank_of[t] != ClosureIndex::kNoRank;
+        }
+    }
+    index.scored.begin = offsets_of(count);
+    index.scored.items.resize(index.scored.begin.back());
+    std::vector<std::size_t> cursor(index.scored.begin.begin(), index.scored.begin.end() - 1);
+    for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
+        for (const std::uint32_t s : holders.of(index.ranked[r])) index.scored.items[cursor[s]++] = r;
+    }
+}
+
+void derive_scores(ClosureIndex& index, const TermLists& holders) {
+    index.ranked.clear();
+    rank_terms(index);
+    fill_scored(index, holders);
+}
+
+}  // namespace
+
+ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term>* filter,
+                                 const TermScoreMap* custom_ic) {
+    if (rows.texts.size() >= UINT32_MAX) throw std::length_error("too many distinct terms");
+    TermSet filter_set;
+    if (filter != nullptr) filter_set.insert(filter->begin(), filter->end());
+    std::vector<std::uint8_t> admitted(rows.predicate_texts.size());
+    for (std::size_t p = 0; p < admitted.size(); ++p) {
+        admitted[p] = filter_admits(filter != nullptr ? &filter_set : nullptr, rows.predicate_texts[p]);
+    }
+
+    // The index holds the subjects and what the admitted rows reach; nothing else can matter.
+    std::vector<std::uint8_t> used(rows.texts.size(), 0);
+    for (const std::uint32_t s : rows.subjects) used[s] = 1;
+    std::vector<std::uint8_t> kept(rows.groups.size(), 0);
+    for (std::size_t g = 0; g < rows.groups.size(); ++g) {
+        const ClosureRows::Group& group = rows.groups[g];
+        if (!admitted[group.predicate]) continue;
+        kept[g] = 1;
+        for (std::size_t k = group.begin; k < group.end; ++k) used[rows.objects[k]] = 1;
+    }
+
+    ClosureIndex index;
+    const std::vector<std::uint32_t> order = sorted_by_text(rows.texts, used);
+    const auto n = static_cast<std::uint32_t>(order.size());
+    std::vector<std::uint32_t> new_of(rows.texts.size(), UINT32_MAX);
+    index.texts.reserve(n);
+    index.numbers.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        new_of[order[i]] = i;
+        const Term text = index.arena.store(rows.texts[order[i]]);
+        index.texts.push_back(text);
+        index.numbers.emplace(text, i);
+    }
+    index.is_subject.assign(n, 0);
+    for (const std::uint32_t s : rows.subjects) index.is_subject[new_of[s]] = 1;
+    index.subject_count = rows.subjects.size();
+
+    Expansions expanded = expand_rows(rows, kept, new_of, n);
+    index.ic.assign(n, 0.0);
+    if (custom_ic != nullptr) {
+        index.custom_ic = true;
+        for (std::uint32_t t = 0; t < n; ++t) {
+            const auto found = custom_ic->find(index.texts[t]);
+            if (found != custom_ic->end()) index.ic[t] = found->second;
+        }
+    } else if (expanded.total != 0) {
+        const auto total = static_cast<double>(expanded.total);
+        for (std::uint32_t t = 0; t < n; ++t) {
+            const std::uint64_t count = expanded.counts[t];
+            if (count != 0) index.ic[t] = -std::log2(static_cast<double>(count) / total);
+        }
+    }
+    expanded.counts = {};
+    const TermLists holders = holders_of(expanded.raw, n);
+    fill_expansions(index, expanded.raw, holders);
+    expanded.raw = {};
+    derive_scores(index, holders);
+    return index;
+}
+
+void set_information_content(ClosureIndex& index, const TermScoreMap& ic) {
+    index.custom_ic = true;
+    for (std::uint32_t t = 0; t < index.size(); ++t) {
+        const auto found = ic.find(index.texts[t]);
+        index.ic[t] = found != ic.end() ? found->second : 0.0;
+    }
+    derive_scores(index, holders_of(index.expansions, index.size()));
+}
+
+void restore_derived(ClosureIndex& index) {
+    index.numbers.clear();
+    index.numbers.reserve(index.size());
+    for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.emplace(index.texts[t], t);
+    derive_scores(index, holders_of(index.expansions, index.size()));
+}
+
+ClosureIndex build_closure_index(std::vector<Term> texts, TermLists&& reach,
+                                 const TermScoreMap* custom_ic) {
+    ClosureRows rows;
+    rows.texts = std::move(texts);
+    rows.predicate_texts.push_back(Term());
+    for (std::uint32_t t = 0; t < rows.texts.size(); ++t) {
+        const std::span<const std::uint32_t> reached = reach.of(t);
+        if (reached.empty()) continue;
+        rows.subjects.push_back(t);
+        rows.groups.push_back({t, 0, reach.begin[t], reach.begin[t + 1]});
+    }
+    rows.objects = std::move(reach.items);
+    reach = {};
+    return build_closure_index(rows, nullptr, custom_ic);
+}
+
+std::uint32_t common_rank(const ClosureIndex& index, std::uint32_t a, std::uint32_t b) noexcept {
+    const std::span<const std::uint32_t> x = index.scored.of(a);
+    const std::span<const std::uint32_t> y = index.scored.of(b);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < x.size() && j < y.size()) {
+        if (x[i] == y[j]) return x[i];
+        if (x[i] < y[j]) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    return ClosureIndex::kNoRank;
+}
+
+double index_max_information_content(const ClosureIndex& index, std::uint32_t a,
+                                     std::uint32_t b) noexcept {
+    return rank_score(index, common_rank(index, a, b));
+}
+
+double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
+                              std::uint32_t b) noexcept {
+    const std::span<const std::uint32_t> x = index.expansions.of(a);
+    const std::span<const std::uint32_t> y = index.expansions.of(b);
+    std::uint64_t common = 0;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < x.size() && j < y.size()) {
+        if (x[i] == y[j]) {
+            ++common;
+            ++i;
+            ++j;
+        } else if (x[i] < y[j]) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    const std::uint64_t united = x.size() + y.size() - common;
+    // Two empty expansions divide 0 by 0 on purpose: their similarity is the quiet NaN.
+    return static_cast<double>(common) / static_cast<double>(united);
+}
+
+}  // namespace ontarix

@@ -1,0 +1,643 @@
+#include "python/closure_index_class.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <utility>
+
+#include "core/association_reader.hpp"
+#include "core/batch_scoring.hpp"
+#include "core/closure_index.hpp"
+#include "core/fault.hpp"
+#include "core/index_state.hpp"
+#include "core/profile_measures.hpp"
+#include "core/similarity_record.hpp"
+#include "python/call_boundary.hpp"
+#include "python/convert.hpp"
+#include "python/index_input.hpp"
+#include "python/interpreter_waiter.hpp"
+#include "python/numpy_matrix.hpp"
+#include "python/panic.hpp"
+#include "python/record_class.hpp"
+
+namespace ontarix::py {
+namespace {
+
+struct IndexObject {
+    PyObject_HEAD
+    ClosureIndex* index;
+};
+
+PyTypeObject* g_type = nullptr;  // created once, never released
+
+const ClosureIndex& index_of(PyObject* self) {
+    return *reinterpret_cast<IndexObject*>(self)->index;
+}
+
+PyRef wrap(PyTypeObject* type, ClosureIndex&& index) {
+    auto owned = std::make_unique<ClosureIndex>(std::move(index));
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) throw_pending();
+    reinterpret_cast<IndexObject*>(self)->index = owned.release();
+    return PyRef::steal(self);
+}
+
+void dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<IndexObject*>(self)->index;
+    type->tp_free(self);
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// ---- signatures ------------------------------------------------------------------------------
+
+#define INDEX_SPEC(var, name, params, count, required, positional)                     \
+    InternedParams g_##var##_names;                                                    \
+    constexpr FunctionSpec var{name,                                                   \
+                               nullptr,                                                \
+                               params,                                                 \
+                               count,                                                  \
+                               required,                                               \
+                               &g_##var##_names,                                       \
+                               positional,                                             \
+                               "ClosureIndex." name,                                   \
+                               true}
+
+using Params = std::array<const char*, kMaxParams>;
+INDEX_SPEC(kNew, "ClosureIndex", (Params{"closure_table", "predicates", "information_content"}), 3, 1, 2);
+INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1);
+INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1);
+INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1);
+INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1);
+INDEX_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2);
+INDEX_SPEC(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2);
+INDEX_SPEC(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2, 2);
+INDEX_SPEC(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2);
+INDEX_SPEC(kBestMatches, "best_matches", (Params{"set1", "set2"}), 2, 2, 2);
+INDEX_SPEC(kCompare, "compare", (Params{"set1", "set2", "set_id"}), 3, 2, 3);
+INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
+           (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2);
+INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2);
+INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2);
+#undef INDEX_SPEC
+
+constexpr std::array<const FunctionSpec*, 14> kSpecs{
+    &kNew, &kFromFile, &kFromState, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
+    &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK};
+
+using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// ---- construction -----------------------------------------------------------------------------
+
+PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded_call([&]() -> PyObject* {
+        const BoundArgs a = bind_tuple_arguments(kNew, args, kwargs);
+        // The rows view the table's strs; nothing runs Python code until the index owns copies.
+        const ClosureRows rows = convert_argument(kNew, a, 0, closure_rows_from_dict);
+        const std::optional<TermSet> predicates = convert_argument(kNew, a, 1, to_optional_term_set);
+        std::vector<Term> filter;
+        if (predicates) filter.assign(predicates->begin(), predicates->end());
+        ClosureIndex index = build_closure_index(rows, predicates ? &filter : nullptr, nullptr);
+        // A custom IC's values may run Python code; the index no longer views the table.
+        if (const auto ic = information_content_argument(kNew, "information_content", a[2])) {
+            set_information_content(index, ic->map);
+        }
+        return wrap(type, std::move(index)).release();
+    });
+}
+
+// A file failure as the interpreter reports file failures; anything else as it is.
+[[noreturn]] void raise_file_fault(const Fault& fault, PyObject* path) {
+    const FaultCause& cause = fault.cause();
+    switch (cause.kind) {
+        case FaultCause::Kind::Os:
+            errno = cause.os_error;
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+            throw PythonError{};
+        case FaultCause::Kind::BadPath:
+            throw_error(PyExc_ValueError, PyUnicode_FromString("embedded null byte"));
+        case FaultCause::Kind::Content:
+            throw_error(PyExc_ValueError,
+                        PyUnicode_FromFormat("%S: line %llu (byte offset %llu): %s", path,
+                                             static_cast<unsigned long long>(cause.line),
+                                             static_cast<unsigned long long>(cause.byte),
+                                             cause.detail.c_str()));
+        case FaultCause::Kind::Internal:
+            break;
+    }
+    static_cast<void>(fault);
+    throw;  // called inside the handler of `fault`
+}
+
+PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+    return call_function(kFromFile, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        PyRef path = PyRef::steal(PyOS_FSPath(a[0]));
+        if (!path) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_pending();
+            PyErr_Clear();
+            raise_argument_type(kFromFile, "closure_file", "str, bytes or os.PathLike", a[0]);
+        }
+        PyObject* encoded_raw = nullptr;
+        if (PyUnicode_FSConverter(path.get(), &encoded_raw) == 0) throw_pending();
+        const PyRef encoded = PyRef::steal(encoded_raw);
+        const auto ic = information_content_argument(kFromFile, "information_content", a[1]);
+
+        StringArena arena;
+        TermNumbering terms(&arena);
+        NumberedAssociations closure;
+        try {
+            // A FIFO or a pipe waits for its writer the way the interpreter's own reads do.
+            InterpreterWaiter waiter;
+            const std::string_view file(PyBytes_AS_STRING(encoded.get()),
+                                        static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+            closure = parse_numbered_associations(read_file(file, waiter), terms, terms);
+        } catch (const Fault& fault) {
+            raise_file_fault(fault, path.get());
+        }
+        ClosureRows rows;
+        rows.texts = terms.texts();
+        rows.predicate_texts.push_back(Term());
+        for (std::uint32_t key = 0; key < closure.ranges.size(); ++key) {
+            const NumberedAssociations::Range range = closure.ranges[key];
+            if (range.begin == range.end) continue;
+            rows.subjects.push_back(key);
+            rows.groups.push_back({key, 0, range.begin, range.end});
+        }
+        rows.objects = std::move(closure.values);
+        return wrap(reinterpret_cast<PyTypeObject*>(cls),
+                    build_closure_index(rows, nullptr, ic ? &ic->map : nullptr));
+    });
+}
+
+PyObject* from_state(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
+    return call_function(kFromState, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        Py_buffer view;
+        if (PyObject_GetBuffer(a[0], &view, PyBUF_SIMPLE) < 0) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_pending();
+            PyErr_Clear();
+            raise_argument_type(kFromState, "state", "a bytes-like object", a[0]);
+        }
+        const std::unique_ptr<Py_buffer, void (*)(Py_buffer*)> release(&view, PyBuffer_Release);
+        ClosureIndex index;
+        try {
+            index = load_index_state(
+                std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)));
+        } catch (const Fault& fault) {
+            if (fault.cause().kind != FaultCause::Kind::Content) throw;
+            throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
+        }
+        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(index));
+    });
+}
+
+PyObject* reduce(PyObject* self, PyObject*) noexcept {
+    return guarded_call([&]() -> PyObject* {
+        const PyRef constructor = PyRef::steal(
+            PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state"));
+        if (!constructor) throw_pending();
+        const std::string state = save_index_state(index_of(self));
+        PyRef bytes = PyRef::steal(
+            PyBytes_FromStringAndSize(state.data(), static_cast<Py_ssize_t>(state.size())));
+        if (!bytes) throw_pending();
+        PyObject* out = Py_BuildValue("(O(O))", constructor.get(), bytes.get());
+        if (out == nullptr) throw_pending();
+        return out;
+    });
+}
+
+// Immutable: a copy may be the object itself.
+PyObject* copy_self(PyObject* self, PyObject*) noexcept { return Py_NewRef(self); }
+
+// ---- small protocol ----------------------------------------------------------------------------
+
+Py_ssize_t length(PyObject* self) noexcept {
+    return static_cast<Py_ssize_t>(index_of(self).subject_count);
+}
+
+int contains(PyObject* self, PyObject* key) noexcept {
+    if (!PyUnicode_Check(key)) return 0;
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) {
+        PyErr_Clear();  // a lone surrogate names no term
+        return 0;
+    }
+    const ClosureIndex& index = index_of(self);
+    const std::uint32_t t = index.find(Term(text, static_cast<std::size_t>(size)));
+    return t < index.size() && index.is_subject[t] ? 1 : 0;
+}
+
+PyObject* repr(PyObject* self) noexcept {
+    return guarded_call([&]() -> PyObject* {
+        const ClosureIndex& index = index_of(self);
+        PyObject* out = PyUnicode_FromFormat(
+            "<ontarix.ClosureIndex: %zu subjects, %zu terms, %zu expansion entries, %s>",
+            index.subject_count, static_cast<std::size_t>(index.size()),
+            index.expansions.items.size(),
+            index.custom_ic ? "custom information content" : "information content of the table");
+        if (out == nullptr) throw_pending();
+        return out;
+    });
+}
+
+// ---- term measures ----------------------------------------------------------------------------
+
+std::uint32_t term_number(const ClosureIndex& index, const FunctionSpec& f, const BoundArgs& a,
+                          std::size_t i) {
+    return index.find(term_argument(f, f.params[i], a[i]));
+}
+
+PyObject* ancestors(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+    return call_function(kAncestors, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        return term_set_to_py(index.expansions.of(term_number(index, kAncestors, a, 0)),
+                              index.texts);
+    });
+}
+
+PyObject* information_content(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+    return call_function(kInformationContent, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const std::uint32_t t = term_number(index, kInformationContent, a, 0);
+        return float_to_py(index.has(t) ? index.ic[t] : 0.0);
+    });
+}
+
+PyObject* semantic_jaccard(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return call_function(kSemanticJaccard, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const std::uint32_t t1 = term_number(index, kSemanticJaccard, a, 0);
+        const std::uint32_t t2 = term_number(index, kSemanticJaccard, a, 1);
+        return float_to_py(index_semantic_jaccard(index, t1, t2));
+    });
+}
+
+PyObject* max_information_content(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    return call_function(kMaxIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const std::uint32_t t1 = term_number(index, kMaxIc, a, 0);
+        const std::uint32_t t2 = term_number(index, kMaxIc, a, 1);
+        return float_to_py(index_max_information_content(index, t1, t2));
+    });
+}
+
+PyObject* most_informative_common_ancestor(PyObject* self, PyObject* const* args,
+                                           Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_function(kMica, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const std::uint32_t t1 = term_number(index, kMica, a, 0);
+        const std::uint32_t t2 = term_number(index, kMica, a, 1);
+        const std::uint32_t rank = common_rank(index, t1, t2);
+        if (rank == ClosureIndex::kNoRank) return PyRef::borrow(Py_None);
+        return term_score_to_py({index.texts[index.ranked[rank]], index.rank_ic[rank]});
+    });
+}
+
+// ---- profile measures -------------------------------------------------------------------------
+
+struct TwoProfiles {
+    ProfileNumbering numbering;
+    std::vector<std::uint32_t> first;
+    std::vector<std::uint32_t> second;
+};
+
+TwoProfiles two_profiles(const ClosureIndex& index, const FunctionSpec& f, const BoundArgs& a) {
+    TwoProfiles out{ProfileNumbering(index), {}, {}};
+    out.first = profile_argument({&f, f.params[0]}, a[0], out.numbering, index);
+    out.second = profile_argument({&f, f.params[1]}, a[1], out.numbering, index);
+    return out;
+}
+
+// The profile's terms in UTF-8 byte order of their texts.
+std::vector<std::uint32_t> in_text_order(const ProfileNumbering& numbering,
+                                         std::vector<std::uint32_t> terms) {
+    std::sort(terms.begin(), terms.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return numbering.text(x) < numbering.text(y);
+    });
+    return terms;
+}
+
+PyObject* phenomizer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
+    return call_function(kPhenomizer, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const TwoProfiles p = two_profiles(index, kPhenomizer, a);
+        return float_to_py(index_phenomizer(index, p.first, p.second));
+    });
+}
+
+PyObject* best_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+    return call_function(kBestMatches, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const TwoProfiles p = two_profiles(index, kBestMatches, a);
+        const std::vector<std::uint32_t> first = in_text_order(p.numbering, p.first);
+        const std::vector<std::uint32_t> second = in_text_order(p.numbering, p.second);
+        const std::vector<BestMatch> matches = index_best_matches(index, first, second);
+        const GcPause pause;
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(matches.size())));
+        if (!list) throw_pending();
+        for (std::size_t i = 0; i < matches.size(); ++i) {
+            const BestMatch& m = matches[i];
+            PyRef ancestor = m.rank == ClosureIndex::kNoRank
+                                 ? PyRef::borrow(Py_None)
+                                 : str_to_py(index.texts[index.ranked[m.rank]]);
+            PyRef term = str_to_py(p.numbering.text(first[i]));
+            PyRef match = str_to_py(p.numbering.text(second[m.match]));
+            PyRef score = float_to_py(rank_score(index, m.rank));
+            PyObject* entry = PyTuple_Pack(4, term.get(), match.get(), ancestor.get(), score.get());
+            if (entry == nullptr) throw_pending();
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), entry);
+        }
+        return list;
+    });
+}
+
+constexpr Term kCompareMetric = "phenomizer";
+
+PyObject* compare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+    return call_function(kCompare, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const TwoProfiles p = two_profiles(index, kCompare, a);
+        const Term set_id = a[2] != nullptr ? term_argument(kCompare, "set_id", a[2]) : Term();
+
+        const std::vector<std::uint32_t> first = in_text_order(p.numbering, p.first);
+        const std::vector<std::uint32_t> second = in_text_order(p.numbering, p.second);
+        const std::vector<BestMatch> forward = index_best_matches(index, first, second);
+        const std::vector<BestMatch> backward = index_best_matches(index, second, first);
+
+        // The record's sets are numbers into strings of its own: first's terms, then second's.
+        auto strings = std::make_shared<RunStrings>();
+        strings->texts.reserve(first.size() + second.size());
+        for (const std::uint32_t t : first) strings->texts.push_back(strings->arena.store(p.numbering.text(t)));
+        for (const std::uint32_t t : second) strings->texts.push_back(strings->arena.store(p.numbering.text(t)));
+        TermSetPairwiseSimilarity record = TermSetPairwiseSimilarity::make_default();
+        record.set_id = strings->arena.store(set_id);
+        TermNumberList subject(first.size());
+        std::iota(subject.begin(), subject.end(), 0u);
+        record.subject_termset = std::make_shared<const TermNumberList>(std::move(subject));
+        record.object_termset.resize(second.size());
+        std::iota(record.object_termset.begin(), record.object_termset.end(),
+                  static_cast<std::uint32_t>(first.size()));
+        std::uint32_t best_rank = ClosureIndex::kNoRank;
+        for (const BestMatch& m : forward) {
+            record.subject_best_matches.emplace_back(p.numbering.text(second[m.match]));
+            best_rank = std::min(best_rank, m.rank);
+        }
+        for (const BestMatch& m : backward) {
+            record.object_best_matches.emplace_back(p.numbering.text(first[m.match]));
+        }
+        record.average_score = index_phenomizer(index, p.first, p.second);
+        // No pair at all (an empty side) has no best score either.
+        record.best_score = forward.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                            : rank_score(index, best_rank);
+        record.metric = kCompareMetric;
+        record.strings = std::move(strings);
+        return record_to_py(std::move(record));
+    });
+}
+
+// ---- batches ------------------------------------------------------------------------------------
+
+PyObject* term_similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) noexcept {
+    return call_function(kTermMatrix, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const auto measure = static_cast<TermMeasure>(
+            a[2] == nullptr ? 0
+                            : measure_choice(kTermMatrix, "measure", a[2],
+                                             {"max_information_content", "semantic_jaccard"}));
+        const unsigned threads = thread_count(kTermMatrix, "threads", a[3]);
+        const std::vector<std::uint32_t> rows = term_sequence(kTermMatrix, "terms1", a[0], index);
+        const bool symmetric = a[1] == nullptr || a[1] == Py_None;
+        const std::vector<std::uint32_t> cols =
+            symmetric ? std::vector<std::uint32_t>() : term_sequence(kTermMatrix, "terms2", a[1], index);
+        const std::vector<std::uint32_t>& columns = symmetric ? rows : cols;
+        NumpyMatrix matrix(rows.size(), columns.size());
+        InterpreterWaiter waiter;
+        ontarix::term_similarity_matrix(index, rows, columns, symmetric, measure, matrix.data(),
+                                        {threads, &waiter, 0});
+        return matrix.take();
+    });
+}
+
+ProfileMeasure profile_measure(const FunctionSpec& f, PyObject* obj) {
+    if (obj == nullptr) return ProfileMeasure::Phenomizer;
+    return static_cast<ProfileMeasure>(
+        measure_choice(f, "measure", obj, {"phenomizer", "jaccard", "expanded_jaccard"}));
+}
+
+PyObject* similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) noexcept {
+    return call_function(kMatrix, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const ProfileMeasure measure = profile_measure(kMatrix, a[2]);
+        const unsigned threads = thread_count(kMatrix, "threads", a[3]);
+        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
+        ProfileNumbering numbering(index);
+        const ProfileList rows = profile_sequence({&kMatrix, "sets1", expanded}, a[0], numbering, index);
+        const bool symmetric = a[1] == nullptr || a[1] == Py_None;
+        const ProfileList cols = symmetric ? ProfileList()
+                                           : profile_sequence({&kMatrix, "sets2", expanded}, a[1],
+                                                              numbering, index);
+        const ProfileList& columns = symmetric ? rows : cols;
+        NumpyMatrix matrix(rows.size(), columns.size());
+        InterpreterWaiter waiter;
+        profile_similarity_matrix(index, rows, columns, symmetric, measure, matrix.data(),
+                                  {threads, &waiter, numbering.space()});
+        return matrix.take();
+    });
+}
+
+PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames) noexcept {
+    return call_function(kTopK, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const std::size_t k = a[2] == nullptr ? 10 : positive_count(kTopK, "k", a[2]);
+        const ProfileMeasure measure = profile_measure(kTopK, a[3]);
+        const unsigned threads = thread_count(kTopK, "threads", a[4]);
+        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
+        ProfileNumbering numbering(index);
+        const NamedProfiles queries =
+            named_profiles({&kTopK, "queries", expanded}, a[0], numbering, index);
+        const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
+        const NamedProfiles others =
+            all_vs_all ? NamedProfiles()
+                       : named_profiles({&kTopK, "candidates", expanded}, a[1], numbering, index);
+        const NamedProfiles& candidates = all_vs_all ? queries : others;
+
+        NeighbourLists found;
+        {
+            // The names stay referenced by `queries` and `others`, so the views the core sorts
+            // by stay valid while other threads run.
+            InterpreterWaiter waiter;
+            found = profile_top_k(index, queries.profiles, candidates.profiles, all_vs_all,
+                                  candidates.name_texts, k, measure,
+                                  {threads, &waiter, numbering.space()});
+        }
+        const GcPause pause;
+        PyRef out = PyRef::steal(PyDict_New());
+        if (!out) throw_pending();
+        for (std::size_t q = 0; q < queries.names.size(); ++q) {
+            const std::size_t first = found.begin[q];
+            const std::size_t last = found.begin[q + 1];
+            PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
+            if (!list) throw_pending();
+            for (std::size_t i = first; i < last; ++i) {
+                PyRef score = float_to_py(found.items[i].score);
+                PyObject* entry =
+                    PyTuple_Pack(2, candidates.names[found.items[i].candidate].get(), score.get());
+                if (entry == nullptr) throw_pending();
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
+            }
+            if (PyDict_SetItem(out.get(), queries.names[q].get(), list.get()) < 0) throw_pending();
+        }
+        return out;
+    });
+}
+
+// ---- the type -----------------------------------------------------------------------------------
+
+constexpr const char kClassDoc[] =
+    "ClosureIndex(closure_table, predicates=None, *, information_content=None)\n--\n\n"
+    "A closure table prepared once for any number of similarity queries.\n"
+    "\n"
+    "closure_table and predicates are what semantic_jaccard_similarity and\n"
+    "max_information_content take: {term: {predicate: {terms it reaches}}}, and the\n"
+    "predicates to follow (None: all). The index keeps each term's expansion and\n"
+    "information content, so every measure is answered in microseconds, and batches\n"
+    "run on several threads without the interpreter lock.\n"
+    "\n"
+    "information_content: None estimates it from the table itself, exactly as\n"
+    "max_information_content does (-log2(count / total) over the rows within the\n"
+    "filter); a mapping of str to float supplies it instead (terms it lacks have 0.0).\n"
+    "\n"
+    "Terms the index lacks have an empty expansion, as in the module functions.\n"
+    "Ties between terms always go to the smallest term in UTF-8 byte order, so every\n"
+    "answer is the same in every process. An index is immutable and may be shared\n"
+    "between threads; it pickles in a compact form.";
+
+PyMethodDef method(const FunctionSpec& f, Method fn, int extra_flags, const char* doc) {
+    return {f.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
+            METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
+}
+
+PyMethodDef g_methods[] = {
+    method(kFromFile, from_file, METH_CLASS,
+           "from_file($type, closure_file, *, information_content=None)\n--\n\n"
+           "The index of a closure association file, as run reads it: comma-separated\n"
+           "'term,term it expands to' lines (UTF-8, no header). Problems with the file raise\n"
+           "OSError (FileNotFoundError, PermissionError, IsADirectoryError, ...); malformed\n"
+           "content raises ValueError naming the line and byte offset."),
+    method(kFromState, from_state, METH_CLASS,
+           "_from_state($type, state)\n--\n\n"
+           "Rebuilds an index from its stored form (used by pickle)."),
+    {"__reduce__", reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\nPickle support."},
+    {"__copy__", copy_self, METH_NOARGS, "__copy__($self, /)\n--\n\nThe index itself (immutable)."},
+    {"__deepcopy__", copy_self, METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\nThe index itself (immutable)."},
+    method(kAncestors, ancestors, 0,
+           "ancestors($self, term)\n--\n\n"
+           "The terms that term expands to (a new set; empty for a term the index lacks)."),
+    method(kInformationContent, information_content, 0,
+           "information_content($self, term)\n--\n\n"
+           "The information content the index uses for term (0.0 for a term it lacks)."),
+    method(kSemanticJaccard, semantic_jaccard, 0,
+           "semantic_jaccard($self, term1, term2)\n--\n\n"
+           "The Jaccard index of the two terms' expansions, as semantic_jaccard_similarity\n"
+           "computes it on the table (nan when both expansions are empty)."),
+    method(kMaxIc, max_information_content, 0,
+           "max_information_content($self, term1, term2)\n--\n\n"
+           "The Resnik score: the largest information content among the common ancestors\n"
+           "('owl:Thing' excluded), 0.0 when none is larger. With the table's own information\n"
+           "content, exactly what max_information_content returns on the table."),
+    method(kMica, most_informative_common_ancestor, 0,
+           "most_informative_common_ancestor($self, term1, term2)\n--\n\n"
+           "(ancestor, information content) of the ancestor that gives the Resnik score,\n"
+           "ties to the smallest term in UTF-8 byte order; None when the score is 0.0."),
+    method(kPhenomizer, phenomizer, 0,
+           "phenomizer($self, set1, set2)\n--\n\n"
+           "The symmetric best-match average of Resnik scores between two sets of terms:\n"
+           "phenomizer_score over the table of max_information_content for every pair;\n"
+           "nan when either set is empty."),
+    method(kBestMatches, best_matches, 0,
+           "best_matches($self, set1, set2)\n--\n\n"
+           "For each term of set1 in UTF-8 byte order: (term, its best match in set2, their\n"
+           "most informative common ancestor or None, the Resnik score). Ties go to the\n"
+           "smallest term of set2. Empty when set2 is empty."),
+    method(kCompare, compare, 0,
+           "compare($self, set1, set2, set_id='')\n--\n\n"
+           "A TermSetPairwiseSimilarity record of the two sets: the sets, the best match of\n"
+           "each term of either side (terms in UTF-8 byte order), average_score = the\n"
+           "phenomizer score, best_score = the largest best-match score, metric\n"
+           "'phenomizer'."),
+    method(kTermMatrix, term_similarity_matrix, 0,
+           "term_similarity_matrix($self, terms1, terms2=None, *, "
+           "measure='max_information_content', threads=None)\n--\n\n"
+           "A float64 numpy array of shape (len(terms1), len(terms2)) of the measure\n"
+           "('max_information_content' or 'semantic_jaccard') for every pair; terms2=None\n"
+           "compares terms1 with itself. Runs on `threads` threads (None: every CPU this\n"
+           "process may use) without the interpreter lock; the result does not depend on it."),
+    method(kMatrix, similarity_matrix, 0,
+           "similarity_matrix($self, sets1, sets2=None, *, measure='phenomizer', "
+           "threads=None)\n--\n\n"
+           "A float64 numpy array of shape (len(sets1), len(sets2)) of the measure for every\n"
+           "pair of term sets: 'phenomizer', 'jaccard' (the sets as given) or\n"
+           "'expanded_jaccard' (the Jaccard index of the sets' expansions, as run scores\n"
+           "them; a term that is no subject of the index raises KeyError). sets2=None\n"
+           "compares sets1 with itself. Threads as for term_similarity_matrix."),
+    method(kTopK, top_k, 0,
+           "top_k($self, queries, candidates=None, *, k=10, measure='phenomizer', "
+           "threads=None)\n--\n\n"
+           "For every query (a mapping of name to set of terms), its k best candidates as\n"
+           "(name, score) pairs: score descending (nan after every number), then name in\n"
+           "UTF-8 byte order. candidates=None compares the queries with each other, a query\n"
+           "never being its own neighbour. Measures and threads as for similarity_matrix;\n"
+           "no matrix is held in memory."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot g_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(index_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_methods, g_methods},
+    {Py_sq_length, reinterpret_cast<void*>(length)},
+    {Py_sq_contains, reinterpret_cast<void*>(contains)},
+    {0, nullptr},
+};
+
+PyType_Spec g_spec = {
+    "ontarix.ClosureIndex",
+    sizeof(IndexObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    g_slots,
+};
+
+}  // namespace
+
+PyTypeObject* closure_index_type() {
+    if (g_type == nullptr) {
+        for (const FunctionSpec* f : kSpecs) {
+            if (!intern_parameter_names(*f)) throw_pending();
+        }
+        PyObject* type = PyType_FromSpec(&g_spec);
+        if (type == nullptr) throw_pending();
+        g_type = reinterpret_cast<PyTypeObject*>(type);
+    }
+    return g_type;
+}
+
+}  // namespace ontarix::py

@@ -1,0 +1,426 @@
+#include "python/index_input.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "core/parallel_blocks.hpp"
+#include "core/term_numbering.hpp"
+#include "python/convert.hpp"
+#include "python/panic.hpp"
+
+namespace ontarix::py {
+namespace {
+
+// ---- numbering a closure table's exact strs -----------------------------------------------------
+
+// Numbers exact strs by the hash the interpreter has already cached in each of them (and in
+// every set entry), so numbering a million-entry table never hashes a text again: a probe
+// compares the cached hash, then the object pointer (tables built by one program share their
+// str objects), and only then the text. Equal exact strs have equal hashes and equal UTF-8, so
+// this numbers texts exactly as numbering by bytes would. The hash is the interpreter's own
+// randomised one: crafted keys collide here no more than in the dicts that already hold them.
+class StrNumbering {
+public:
+    explicit StrNumbering(std::size_t expected) {
+        std::size_t capacity = 1024;
+        while (capacity < expected * 2) capacity *= 2;
+        slots_.assign(capacity, Slot{});
+    }
+
+    std::uint32_t number(PyObject* str, Py_hash_t hash, std::vector<Term>& texts) {
+        std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
+        for (;;) {
+            Slot& slot = slots_[i];
+            if (slot.str == nullptr) {
+                // New: its text is taken (and validated) now, as the conversion would.
+                texts.push_back(to_term(str));
+                slot = {str, hash, static_cast<std::uint32_t>(texts.size() - 1)};
+                if (++used_ * 2 > slots_.size()) grow();
+                return static_cast<std::uint32_t>(texts.size() - 1);
+            }
+            if (slot.str == str) return slot.id;
+            if (slot.hash == hash && same_text(texts[slot.id], to_term(str))) return slot.id;
+            i = (i + 1) & (slots_.size() - 1);
+        }
+    }
+
+private:
+    struct Slot {
+        PyObject* str = nullptr;
+        Py_hash_t hash = 0;
+        std::uint32_t id = 0;
+    };
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2, Slot{});
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.str == nullptr) continue;
+            std::size_t i = static_cast<std::size_t>(slot.hash) & (slots_.size() - 1);
+            while (slots_[i].str != nullptr) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
+// Predicates are few: numbered by text.
+std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& numbers, Term text) {
+    const auto [it, inserted] =
+        numbers.try_emplace(text, static_cast<std::uint32_t>(rows.predicate_texts.size()));
+    if (inserted) rows.predicate_texts.push_back(text);
+    return it->second;
+}
+
+// The rows of a table that holds a str subclass somewhere: converted by the native route (whose
+// rules settle keys that encode alike), then numbered by text.
+ClosureRows rows_from_native(PyObject* table) {
+    const ClosureTable native = to_closure_table(table);
+    ClosureRows rows;
+    TermNumbering terms;
+    TermMap<std::uint32_t> predicates;
+    for (const auto& [subject, by_predicate] : native) {
+        const std::uint32_t s = terms.number(subject);
+        rows.subjects.push_back(s);
+        for (const auto& [predicate, objects] : by_predicate) {
+            const std::size_t begin = rows.objects.size();
+            for (const Term object : objects) rows.objects.push_back(terms.number(object));
+            rows.groups.push_back(
+                {s, predicate_number(rows, predicates, predicate), begin, rows.objects.size()});
+        }
+    }
+    rows.texts = terms.release_texts();
+    return rows;
+}
+
+// ---- error texts ------------------------------------------------------------------------------
+
+PyRef type_name(PyObject* obj) {
+    PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(obj)));
+    if (!name) {
+        drop_pending_error();
+        name = PyRef::steal(PyUnicode_FromString(Py_TYPE(obj)->tp_name));
+        if (!name) throw_pending();
+    }
+    return name;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_type(const FunctionSpec& f,
+                                                       const std::string& what,
+                                                       const char* expected, PyObject* got) {
+    const PyRef name = type_name(got);
+    throw_error(PyExc_TypeError, PyUnicode_FromFormat("%s() %s must be %s, not %U", f.shown_name(),
+                                                      what.c_str(), expected, name.get()));
+}
+
+std::string argument(const char* param) { return std::string("argument '") + param + "'"; }
+
+std::string item_of(const char* param, std::size_t i) {
+    return argument(param) + " item " + std::to_string(i);
+}
+
+// A str subclass or str: its text; else the TypeError of describe(), which names the value (only
+// called to report the error).
+template <class Describe>
+Term text_of(const FunctionSpec& f, Describe&& describe, PyObject* obj) {
+    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type(f, describe(), "str", obj);
+    return to_term(obj);
+}
+
+
+bool is_unordered_or_text(PyObject* obj) {
+    return PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) ||
+           PyAnySet_Check(obj) || PyDict_Check(obj);
+}
+
+// A new list of the items of an iterable (the caller checked what it must not be).
+PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const char* expected) {
+    PyRef fast = PyRef::steal(PySequence_Fast(obj, ""));
+    if (!fast) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            raise_type(f, argument(param), expected, obj);
+        }
+        throw_pending();
+    }
+    return fast;
+}
+
+}  // namespace
+
+// ---- the closure table ----------------------------------------------------------------------
+
+ClosureRows closure_rows_from_dict(PyObject* table) {
+    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
+    ClosureRows rows;
+    StrNumbering terms(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
+    TermMap<std::uint32_t> predicates;
+    rows.subjects.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
+    // The walk of to_closure_table, in its order, raising its errors; after a str subclass the
+    // walk only validates, and the native route converts.
+    bool exact = true;
+    Py_ssize_t pos = 0;
+    PyObject* subject;
+    PyObject* row;
+    while (PyDict_Next(table, &pos, &subject, &row)) {
+        std::uint32_t s = 0;
+        exact = exact && PyUnicode_CheckExact(subject);
+        if (exact) {
+            s = terms.number(subject, PyObject_Hash(subject), rows.texts);
+            rows.subjects.push_back(s);
+        } else {
+            static_cast<void>(to_term(subject));
+        }
+        if (!PyDict_Check(row)) [[unlikely]] throw_downcast(row, "PyDict");
+        Py_ssize_t row_pos = 0;
+        PyObject* predicate;
+        PyObject* objects;
+        while (PyDict_Next(row, &row_pos, &predicate, &objects)) {
+            const Term predicate_text = to_term(predicate);
+            exact = exact && PyUnicode_CheckExact(predicate);
+            if (!PySet_Check(objects)) [[unlikely]] throw_downcast(objects, "PySet");
+            const std::size_t begin = rows.objects.size();
+            Py_ssize_t set_pos = 0;
+            PyObject* object;
+            Py_hash_t hash;
+            while (_PySet_NextEntry(objects, &set_pos, &object, &hash)) {
+                exact = exact && PyUnicode_CheckExact(object);
+                if (exact) {
+                    rows.objects.push_back(terms.number(object, hash, rows.texts));
+                } else {
+                    static_cast<void>(to_term(object));
+                }
+            }
+            if (exact) {
+                rows.groups.push_back({s, predicate_number(rows, predicates, predicate_text), begin,
+                                       rows.objects.size()});
+            }
+        }
+    }
+    if (!exact) return rows_from_native(table);
+    return rows;
+}
+
+// ---- errors and options ------------------------------------------------------------------------
+
+void raise_argument_type(const FunctionSpec& f, const char* param, const char* expected,
+                         PyObject* got) {
+    raise_type(f, argument(param), expected, got);
+}
+
+std::size_t measure_choice(const FunctionSpec& f, const char* param, PyObject* obj,
+                           std::initializer_list<const char*> choices) {
+    const Term text = text_of(f, [&] { return argument(param); }, obj);
+    std::size_t i = 0;
+    for (const char* choice : choices) {
+        if (text == choice) return i;
+        ++i;
+    }
+    std::string listed;
+    for (const char* choice : choices) {
+        if (!listed.empty()) listed += ", ";
+        listed += '\'';
+        listed += choice;
+        listed += '\'';
+    }
+    throw_error(PyExc_ValueError, PyUnicode_FromFormat("%s() argument '%s' must be one of %s, not %R",
+                                                       f.shown_name(), param, listed.c_str(), obj));
+}
+
+namespace {
+
+// An int (not a bool) >= 1, saturated at `cap`.
+std::size_t int_at_least_one(const FunctionSpec& f, const char* param, PyObject* obj,
+                             std::size_t cap) {
+    if (!PyLong_Check(obj) || PyBool_Check(obj)) raise_type(f, argument(param), "int", obj);
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (value == -1 && overflow == 0 && PyErr_Occurred() != nullptr) throw_pending();
+    if (overflow < 0 || (overflow == 0 && value < 1)) {
+        throw_error(PyExc_ValueError, PyUnicode_FromFormat("%s() argument '%s' must be at least 1, not %R",
+                                                           f.shown_name(), param, obj));
+    }
+    if (overflow > 0 || static_cast<unsigned long long>(value) > cap) return cap;
+    return static_cast<std::size_t>(value);
+}
+
+}  // namespace
+
+unsigned thread_count(const FunctionSpec& f, const char* param, PyObject* obj) {
+    if (obj == nullptr || obj == Py_None) return usable_cpus();
+    // More threads than this only add switching; the blocks cap the count further.
+    constexpr std::size_t kMaxThreads = 1024;
+    return static_cast<unsigned>(int_at_least_one(f, param, obj, kMaxThreads));
+}
+
+std::size_t positive_count(const FunctionSpec& f, const char* param, PyObject* obj) {
+    return int_at_least_one(f, param, obj, SIZE_MAX / 2);
+}
+
+Term term_argument(const FunctionSpec& f, const char* param, PyObject* obj) {
+    return text_of(f, [&] { return argument(param); }, obj);
+}
+
+std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
+                                                          const char* param, PyObject* obj) {
+    if (obj == nullptr || obj == Py_None) return nullptr;
+    const char* expected = "a mapping of str to float";
+    if (!PyDict_Check(obj) && (is_unordered_or_text(obj) || PyList_Check(obj) ||
+                               PyTuple_Check(obj) || !PyObject_HasAttrString(obj, "items"))) {
+        raise_argument_type(f, param, expected, obj);
+    }
+    // A snapshot of the items: a value's __float__ may change the mapping, not this list.
+    PyRef items = PyRef::steal(PyMapping_Items(obj));
+    if (!items) throw_pending();
+    auto out = std::make_unique<OwnedScores>();
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    out->map.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+            raise_argument_type(f, param, expected, obj);
+        }
+        PyObject* key = PyTuple_GET_ITEM(pair, 0);
+        PyObject* value = PyTuple_GET_ITEM(pair, 1);
+        if (!PyUnicode_Check(key)) raise_type(f, argument(param) + " key", "str", key);
+        const PyRef held_value = PyRef::borrow(value);
+        const double v = PyFloat_AsDouble(held_value.get());
+        if (v == -1.0 && PyErr_Occurred() != nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_pending();
+            PyErr_Clear();
+            raise_type(f, argument(param) + " value", "a real number", held_value.get());
+        }
+        // The key is copied: no view outlives this call or the Python code just run.
+        out->map.insert_or_assign(out->arena.store(to_term(key)), v);
+    }
+    return out;
+}
+
+// ---- profiles ---------------------------------------------------------------------------------
+
+std::uint32_t ProfileNumbering::number(Term text) {
+    const std::uint32_t known = index_.find(text);
+    if (known < index_.size()) return known;
+    const auto [it, inserted] = absent_.try_emplace(text, space());
+    if (inserted) absent_texts_.push_back(text);
+    return it->second;
+}
+
+namespace {
+
+template <class Describe>
+std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& describe,
+                                      PyObject* obj, ProfileNumbering& numbering,
+                                      const ClosureIndex& index) {
+    if (!PyAnySet_Check(obj)) [[unlikely]] raise_type(*rules.f, describe(), "a set of str", obj);
+    std::vector<std::uint32_t> out;
+    out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
+    Py_ssize_t pos = 0;
+    PyObject* element;
+    Py_hash_t hash;
+    while (_PySet_NextEntry(obj, &pos, &element, &hash)) {
+        const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
+        const std::uint32_t number = numbering.number(text);
+        if (rules.require_subjects && (number >= index.size() || !index.is_subject[number])) {
+            // The term is named as it was given.
+            PyErr_SetObject(PyExc_KeyError, element);
+            throw PythonError{};
+        }
+        out.push_back(number);
+    }
+    std::sort(out.begin(), out.end());
+    // Distinct strs can share a text only through a str subclass; they are one term.
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> profile_argument(const ProfileRules& rules, PyObject* obj,
+                                            ProfileNumbering& numbering,
+                                            const ClosureIndex& index) {
+    return profile_of(rules, [&] { return argument(rules.param); }, obj, numbering, index);
+}
+
+ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
+                             const ClosureIndex& index) {
+    const char* expected = "a sequence of sets of str";
+    if (is_unordered_or_text(obj)) raise_argument_type(*rules.f, rules.param, expected, obj);
+    const PyRef items = items_of(obj, *rules.f, rules.param, expected);
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    PyObject** item = PySequence_Fast_ITEMS(items.get());
+    ProfileList out;
+    out.begin.reserve(static_cast<std::size_t>(n) + 1);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out.add(profile_of(rules, [&] { return item_of(rules.param, static_cast<std::size_t>(i)); },
+                           item[i], numbering, index));
+    }
+    return out;
+}
+
+NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
+                             const ClosureIndex& index) {
+    const char* expected = "a mapping of str to sets of str";
+    PyRef items;
+    if (!PyDict_Check(obj)) {
+        if (is_unordered_or_text(obj) || PyList_Check(obj) || PyTuple_Check(obj) ||
+            !PyObject_HasAttrString(obj, "items")) {
+            raise_argument_type(*rules.f, rules.param, expected, obj);
+        }
+        items = PyRef::steal(PyMapping_Items(obj));
+        if (!items) throw_pending();
+    }
+    NamedProfiles out;
+    auto add = [&](PyObject* name, PyObject* profile) {
+        if (!PyUnicode_Check(name)) {
+            raise_type(*rules.f, argument(rules.param) + " key", "str", name);
+        }
+        out.name_texts.push_back(to_term(name));
+        out.names.push_back(PyRef::borrow(name));
+        const auto describe = [&] {
+            const PyRef repr = PyRef::steal(PyObject_Repr(name));
+            if (!repr) throw_pending();
+            return argument(rules.param) + " value for " + std::string(to_term(repr.get()));
+        };
+        out.profiles.add(profile_of(rules, describe, profile, numbering, index));
+    };
+    if (items) {
+        const Py_ssize_t n = PyList_GET_SIZE(items.get());
+        out.names.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* pair = PyList_GET_ITEM(items.get(), i);
+            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+                raise_argument_type(*rules.f, rules.param, expected, obj);
+            }
+            add(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        }
+    } else {
+        out.names.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
+        Py_ssize_t pos = 0;
+        PyObject* name;
+        PyObject* profile;
+        while (PyDict_Next(obj, &pos, &name, &profile)) add(name, profile);
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> term_sequence(const FunctionSpec& f, const char* param, PyObject* obj,
+                                         const ClosureIndex& index) {
+    const char* expected = "a sequence of str";
+    if (is_unordered_or_text(obj)) raise_argument_type(f, param, expected, obj);
+    const PyRef items = items_of(obj, f, param, expected);
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    PyObject** item = PySequence_Fast_ITEMS(items.get());
+    std::vector<std::uint32_t> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const auto describe = [&] { return item_of(param, static_cast<std::size_t>(i)); };
+        out.push_back(index.find(text_of(f, describe, item[i])));
+    }
+    return out;
+}
+
+}  // namespace ontarix::py

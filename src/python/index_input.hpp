@@ -1,0 +1,120 @@
+// Converting the arguments of ClosureIndex's constructors and methods.
+//
+// Two families of rules meet here:
+//   * a closure table and a predicate filter are converted exactly as semantic_jaccard_similarity
+//     and max_information_content convert them (same walk, same errors, for the caller to wrap
+//     with the argument name), since the index stands for those functions' arguments;
+//   * everything new (terms, profiles, named profiles, options, a custom information content)
+//     raises the interpreter's idiomatic errors, worded "ClosureIndex.m() argument 'x' must be
+//     ..., not T" like the interpreter's own argument errors.
+//
+// Profiles become lists of term numbers (see profile_measures.hpp). Nothing converted here keeps
+// a view into a Python object once the conversion returns, except where a function says so.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/batch_scoring.hpp"
+#include "core/closure_index.hpp"
+#include "core/string_arena.hpp"
+#include "python/call_boundary.hpp"
+#include "python/py_ref.hpp"
+
+namespace ontarix::py {
+
+// ---- the closure table ----------------------------------------------------------------------
+
+// The rows of a dict of str -> dict of str -> set of str. Texts are views into the dict's strs:
+// valid while the dict is unchanged, which holds as long as no Python code runs. Raises the
+// conversion errors of to_closure_table, unwrapped.
+ClosureRows closure_rows_from_dict(PyObject* table);
+
+// ---- errors -------------------------------------------------------------------------------------
+
+// TypeError "{f}() argument '{param}' must be {expected}, not {type of got}".
+[[noreturn, gnu::cold, gnu::noinline]] void raise_argument_type(const FunctionSpec& f,
+                                                                const char* param,
+                                                                const char* expected,
+                                                                PyObject* got);
+
+// ---- options ----------------------------------------------------------------------------------
+
+// Index of `obj` among `choices`; TypeError when it is no str, ValueError listing the choices.
+std::size_t measure_choice(const FunctionSpec& f, const char* param, PyObject* obj,
+                           std::initializer_list<const char*> choices);
+
+// None (or absent): the CPUs this process may use; otherwise an int >= 1.
+unsigned thread_count(const FunctionSpec& f, const char* param, PyObject* obj);
+
+// An int >= 1.
+std::size_t positive_count(const FunctionSpec& f, const char* param, PyObject* obj);
+
+// A str (or subclass): a view of its UTF-8 text (valid while the str lives).
+Term term_argument(const FunctionSpec& f, const char* param, PyObject* obj);
+
+// A custom information content: a mapping of str to real numbers, with owned keys.
+struct OwnedScores {
+    StringArena arena;
+    TermScoreMap map;
+};
+std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
+                                                          const char* param, PyObject* obj);
+
+// ---- profiles ---------------------------------------------------------------------------------
+
+// Numbers terms for profiles of one call: index terms by their index number, and every other
+// distinct text by a number from index.size() up, the same for the same text throughout the call.
+// Keeps views of those other texts: the strs must outlive the numbering.
+class ProfileNumbering {
+public:
+    explicit ProfileNumbering(const ClosureIndex& index) : index_(index) {}
+
+    std::uint32_t number(Term text);
+    // One past the largest number handed out.
+    std::uint32_t space() const noexcept {
+        return index_.size() + static_cast<std::uint32_t>(absent_texts_.size());
+    }
+    Term text(std::uint32_t number) const noexcept {
+        return number < index_.size() ? index_.texts[number] : absent_texts_[number - index_.size()];
+    }
+
+private:
+    const ClosureIndex& index_;
+    TermMap<std::uint32_t> absent_;
+    std::vector<Term> absent_texts_;
+};
+
+struct ProfileRules {
+    const FunctionSpec* f;
+    const char* param;
+    // Every term must be a subject of the index (KeyError naming the first that is not).
+    bool require_subjects = false;
+};
+
+// A set or frozenset (or subclass) of str: its distinct term numbers, ascending.
+std::vector<std::uint32_t> profile_argument(const ProfileRules& rules, PyObject* obj,
+                                            ProfileNumbering& numbering, const ClosureIndex& index);
+
+// An iterable of profiles (not a str, bytes, mapping or set); `items` keeps it alive.
+ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
+                             const ClosureIndex& index);
+
+// A mapping of str names to profiles. The names are kept as strong references, in order.
+struct NamedProfiles {
+    std::vector<PyRef> names;
+    std::vector<Term> name_texts;  // views of the strs in `names`
+    ProfileList profiles;
+};
+NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
+                             const ClosureIndex& index);
+
+// An iterable of str (not a str itself): index numbers, size() for terms the index lacks.
+std::vector<std::uint32_t> term_sequence(const FunctionSpec& f, const char* param, PyObject* obj,
+                                         const ClosureIndex& index);
+
+}  // namespace ontarix::py
