@@ -233,15 +233,15 @@ private:
 
 // ---- drivers ------------------------------------------------------------------------------------
 
-// Cuts rows into blocks of about equal work (a row's work being its cell count), small enough
-// that the calling thread can answer its host often.
-std::vector<std::size_t> row_blocks(std::size_t rows, std::size_t cols, bool triangle,
-                                    unsigned threads) {
-    constexpr std::size_t kCellsPerBlock = 1 << 16;
+// Cuts rows into blocks of about equal work (a row's work being its cell count): big enough that
+// taking one costs nothing, small enough that threads finish together and that the calling
+// thread answers its host (Ctrl-C) within milliseconds. A small batch is one block, run on the
+// calling thread alone.
+std::vector<std::size_t> row_blocks(std::size_t rows, std::size_t cols, bool triangle) {
+    constexpr std::size_t kCellsPerBlock = 1 << 14;
     std::size_t cells = 0;
     for (std::size_t i = 0; i < rows; ++i) cells += triangle ? cols - i : cols;
-    const std::size_t wanted =
-        std::max<std::size_t>(std::size_t{threads} * 4, cells / kCellsPerBlock + 1);
+    const std::size_t wanted = cells / kCellsPerBlock + 1;
     const std::size_t per_block = std::max<std::size_t>(1, cells / wanted);
     std::vector<std::size_t> bounds{0};
     std::size_t in_block = 0;
@@ -264,7 +264,7 @@ template <class Kernel>
 void fill_matrix(const Kernel& kernel, std::size_t rows, std::size_t cols, bool symmetric,
                  double* out, const BatchOptions& options) {
     if (rows == 0 || cols == 0) return;
-    const std::vector<std::size_t> bounds = row_blocks(rows, cols, symmetric, options.threads);
+    const std::vector<std::size_t> bounds = row_blocks(rows, cols, symmetric);
     std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
     run_blocks(bounds.size() - 1, options.threads, waiter_of(options),
                [&](std::size_t block, unsigned worker) {
@@ -331,7 +331,7 @@ NeighbourLists collect_top_k(const Kernel& kernel, std::size_t queries, std::siz
     };
 
     const std::vector<std::size_t> bounds =
-        row_blocks(queries, candidates, all_vs_all, options.threads);
+        row_blocks(queries, candidates, all_vs_all);
     std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
     std::vector<std::unique_ptr<TopStore>> stores(options.threads);
     run_blocks(bounds.size() - 1, options.threads, waiter_of(options),

@@ -1,6 +1,7 @@
 #include "core/closure_index.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -24,9 +25,32 @@ std::vector<std::uint32_t> sorted_by_text(const std::vector<Term>& texts,
     for (std::uint32_t t = 0; t < texts.size(); ++t) {
         if (used[t]) order.push_back(t);
     }
-    // string_view compares as unsigned bytes, so this is UTF-8 byte order (and code point order).
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+    // Sorted by the first 16 bytes as two big-endian words first, which settles most comparisons
+    // of identifiers without touching the texts; equal heads compare the texts themselves.
+    // Unsigned bytes in big-endian words order as string_view does, which is UTF-8 byte order
+    // (and code point order).
+    struct Keyed {
+        std::uint64_t head0, head1;
+        std::uint32_t term;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(order.size());
+    for (const std::uint32_t t : order) {
+        unsigned char head[16] = {};
+        std::memcpy(head, texts[t].data(), std::min<std::size_t>(16, texts[t].size()));
+        std::uint64_t h0 = 0, h1 = 0;
+        for (int i = 0; i < 8; ++i) {
+            h0 = (h0 << 8) | head[i];
+            h1 = (h1 << 8) | head[8 + i];
+        }
+        keyed.push_back({h0, h1, t});
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.head0 != b.head0) return a.head0 < b.head0;
+        if (a.head1 != b.head1) return a.head1 < b.head1;
+        return texts[a.term] < texts[b.term];
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].term;
     return order;
 }
 
@@ -112,10 +136,18 @@ void rank_terms(ClosureIndex& index) {
         // compares greater), and the root never counts.
         if (index.ic[t] > 0.0 && index.texts[t] != kRootTerm) index.ranked.push_back(t);
     }
-    std::sort(index.ranked.begin(), index.ranked.end(), [&](std::uint32_t a, std::uint32_t b) {
-        if (index.ic[a] != index.ic[b]) return index.ic[a] > index.ic[b];
-        return a < b;
+    struct Keyed {
+        double ic;
+        std::uint32_t term;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(index.ranked.size());
+    for (const std::uint32_t t : index.ranked) keyed.push_back({index.ic[t], t});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.ic != b.ic) return a.ic > b.ic;
+        return a.term < b.term;
     });
+    for (std::size_t r = 0; r < keyed.size(); ++r) index.ranked[r] = keyed[r].term;
     index.rank_of.assign(n, ClosureIndex::kNoRank);
     index.rank_ic.resize(index.ranked.size());
     for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {

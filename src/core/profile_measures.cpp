@@ -38,11 +38,17 @@ std::vector<BestMatch> index_best_matches(const ClosureIndex& index, ProfileTerm
     if (b.empty()) return out;
     out.reserve(a.size());
     for (const std::uint32_t term : a) {
-        // Strictly smaller ranks only: among equal scores the first term of b stays.
+        // Strictly greater scores only: among equal scores the first term of b stays. (Ranks
+        // will not do: distinct ancestors with the same information content have distinct ranks.)
         BestMatch best{0, ClosureIndex::kNoRank};
+        double best_score = 0.0;
         for (std::uint32_t j = 0; j < b.size(); ++j) {
             const std::uint32_t rank = common_rank(index, term, b[j]);
-            if (rank < best.rank) best = {j, rank};
+            const double score = rank_score(index, rank);
+            if (score > best_score) {
+                best = {j, rank};
+                best_score = score;
+            }
         }
         out.push_back(best);
     }

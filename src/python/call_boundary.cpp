@@ -22,13 +22,16 @@ std::size_t find_parameter(const FunctionSpec& f, PyObject* key);
                                                                 Py_ssize_t given,
                                                                 PyObject* kwnames) {
     const std::size_t allowed = f.positional_count();
-    std::size_t leading_required = f.required < allowed ? f.required : allowed;
+    const std::size_t leading_required = f.required < allowed ? f.required : allowed;
+    const std::size_t shown_allowed = allowed + f.implicit;
+    const std::size_t shown_required = leading_required + f.implicit;
     std::string msg = std::string(f.shown_name()) + "() takes ";
     if (leading_required != allowed) {
-        msg += "from " + std::to_string(leading_required) + " to ";
+        msg += "from " + std::to_string(shown_required) + " to ";
     }
-    const bool singular = f.python_grammar && allowed == 1 && leading_required == allowed;
-    msg += std::to_string(allowed) + (singular ? " positional argument" : " positional arguments");
+    const bool singular = f.python_grammar && shown_allowed == 1 && leading_required == allowed;
+    msg += std::to_string(shown_allowed) +
+           (singular ? " positional argument" : " positional arguments");
     // As the interpreter says it when keyword-only arguments were given along.
     std::size_t keyword_only_given = 0;
     if (f.python_grammar && kwnames != nullptr) {
@@ -37,6 +40,7 @@ std::size_t find_parameter(const FunctionSpec& f, PyObject* key);
             keyword_only_given += i >= allowed && i < f.count;
         }
     }
+    given += static_cast<Py_ssize_t>(f.implicit);
     msg += " but " + std::to_string(given);
     if (keyword_only_given != 0) {
         msg += given == 1 ? " positional argument" : " positional arguments";

@@ -49,6 +49,9 @@ struct FunctionSpec {
     // positional argument"). The original module functions keep their historical "takes 1
     // positional arguments", which callers may compare against.
     bool python_grammar = false;
+    // Leading arguments the interpreter passes itself (self, cls); counted, as the interpreter
+    // counts them for a method defined in Python, in "takes N positional arguments".
+    std::size_t implicit = 0;
 
     constexpr std::size_t positional_count() const noexcept {
         return positional < count ? positional : count;

@@ -54,7 +54,7 @@ void dealloc(PyObject* self) noexcept {
 
 // ---- signatures ------------------------------------------------------------------------------
 
-#define INDEX_SPEC(var, name, params, count, required, positional)                     \
+#define INDEX_SPEC(var, name, params, count, required, positional, implicit)           \
     InternedParams g_##var##_names;                                                    \
     constexpr FunctionSpec var{name,                                                   \
                                nullptr,                                                \
@@ -64,24 +64,27 @@ void dealloc(PyObject* self) noexcept {
                                &g_##var##_names,                                       \
                                positional,                                             \
                                "ClosureIndex." name,                                   \
-                               true}
+                               true,                                                   \
+                               implicit}
 
 using Params = std::array<const char*, kMaxParams>;
-INDEX_SPEC(kNew, "ClosureIndex", (Params{"closure_table", "predicates", "information_content"}), 3, 1, 2);
-INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1);
-INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1);
-INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1);
-INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1);
-INDEX_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2);
-INDEX_SPEC(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2);
-INDEX_SPEC(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2, 2);
-INDEX_SPEC(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2);
-INDEX_SPEC(kBestMatches, "best_matches", (Params{"set1", "set2"}), 2, 2, 2);
-INDEX_SPEC(kCompare, "compare", (Params{"set1", "set2", "set_id"}), 3, 2, 3);
+InternedParams g_kNew_names;
+constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predicates", "information_content"},
+                            3, 1, &g_kNew_names, 2, "ClosureIndex", true};
+INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
+INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1, 1);
+INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
+INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
+INDEX_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2, 1);
+INDEX_SPEC(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2, 1);
+INDEX_SPEC(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2, 2, 1);
+INDEX_SPEC(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2, 1);
+INDEX_SPEC(kBestMatches, "best_matches", (Params{"set1", "set2"}), 2, 2, 2, 1);
+INDEX_SPEC(kCompare, "compare", (Params{"set1", "set2", "set_id"}), 3, 2, 3, 1);
 INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
-           (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2);
-INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2);
-INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2);
+           (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2, 1);
+INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2, 1);
+INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
 #undef INDEX_SPEC
 
 constexpr std::array<const FunctionSpec*, 14> kSpecs{

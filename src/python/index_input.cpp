@@ -28,27 +28,45 @@ public:
         slots_.assign(capacity, Slot{});
     }
 
-    std::uint32_t number(PyObject* str, Py_hash_t hash, std::vector<Term>& texts) {
+    // Starts loading the slot a later number() call with this hash will probe first.
+    void prefetch(Py_hash_t hash) const noexcept {
+        __builtin_prefetch(&slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)]);
+    }
+
+    static constexpr std::uint32_t kNotExact = UINT32_MAX;
+
+    // The number of `obj`, or kNotExact when it is no exact str (then it is left to the caller).
+    // An object met before is recognised by its address alone, without reading it.
+    std::uint32_t number(PyObject* obj, Py_hash_t hash, std::vector<Term>& texts) {
+        const auto tag = static_cast<std::uint32_t>(static_cast<std::size_t>(hash) >> 32);
         std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
         for (;;) {
             Slot& slot = slots_[i];
-            if (slot.str == nullptr) {
+            if (slot.str == obj) return slot.id;
+            if (slot.str == nullptr || slot.tag == tag) {
+                if (!PyUnicode_CheckExact(obj)) return kNotExact;
+                PyObject* str = obj;
+                if (slot.str != nullptr) {
+                    if (same_text(texts[slot.id], to_term(str))) return slot.id;
+                    i = (i + 1) & (slots_.size() - 1);
+                    continue;
+                }
                 // New: its text is taken (and validated) now, as the conversion would.
                 texts.push_back(to_term(str));
-                slot = {str, hash, static_cast<std::uint32_t>(texts.size() - 1)};
+                slot = {str, tag, static_cast<std::uint32_t>(texts.size() - 1)};
                 if (++used_ * 2 > slots_.size()) grow();
                 return static_cast<std::uint32_t>(texts.size() - 1);
             }
-            if (slot.str == str) return slot.id;
-            if (slot.hash == hash && same_text(texts[slot.id], to_term(str))) return slot.id;
             i = (i + 1) & (slots_.size() - 1);
         }
     }
 
 private:
+    // 16 bytes, so four share a cache line. The slot is found by the low bits of the hash and
+    // the high half is kept to settle most mismatches without reading the texts.
     struct Slot {
         PyObject* str = nullptr;
-        Py_hash_t hash = 0;
+        std::uint32_t tag = 0;
         std::uint32_t id = 0;
     };
 
@@ -57,7 +75,8 @@ private:
         old.swap(slots_);
         for (const Slot& slot : old) {
             if (slot.str == nullptr) continue;
-            std::size_t i = static_cast<std::size_t>(slot.hash) & (slots_.size() - 1);
+            const Py_hash_t hash = PyObject_Hash(slot.str);  // cached in an exact str
+            std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
             while (slots_[i].str != nullptr) i = (i + 1) & (slots_.size() - 1);
             slots_[i] = slot;
         }
@@ -66,6 +85,21 @@ private:
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
 };
+
+// Visits a set's live entries with their stored hashes, in table order (that of _PySet_NextEntry),
+// loading the numbering's slot for an entry a few entries before it is numbered.
+template <class Fn>
+inline void for_each_hashed_entry(PyObject* set, const StrNumbering& numbering, Fn&& fn) {
+    constexpr std::ptrdiff_t kAhead = 8;
+    const auto* so = reinterpret_cast<const PySetObject*>(set);
+    const setentry* entry = so->table;
+    const setentry* const end = entry + so->mask + 1;
+    for (; entry != end; ++entry) {
+        if (end - entry > kAhead && entry[kAhead].key != nullptr) numbering.prefetch(entry[kAhead].hash);
+        PyObject* key = entry->key;
+        if (key != nullptr && key != _PySet_Dummy) fn(key, entry->hash);
+    }
+}
 
 // Predicates are few: numbered by text.
 std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& numbers, Term text) {
@@ -158,6 +192,9 @@ ClosureRows closure_rows_from_dict(PyObject* table) {
     ClosureRows rows;
     StrNumbering terms(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
     TermMap<std::uint32_t> predicates;
+    // Rows nearly always use one or two predicates, and usually the same str objects for them.
+    PyObject* last_predicate = nullptr;
+    std::uint32_t last_predicate_number = 0;
     rows.subjects.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
     // The walk of to_closure_table, in its order, raising its errors; after a str subclass the
     // walk only validates, and the native route converts.
@@ -167,11 +204,11 @@ ClosureRows closure_rows_from_dict(PyObject* table) {
     PyObject* row;
     while (PyDict_Next(table, &pos, &subject, &row)) {
         std::uint32_t s = 0;
-        exact = exact && PyUnicode_CheckExact(subject);
-        if (exact) {
+        if (exact && PyUnicode_CheckExact(subject)) {
             s = terms.number(subject, PyObject_Hash(subject), rows.texts);
             rows.subjects.push_back(s);
         } else {
+            exact = false;
             static_cast<void>(to_term(subject));
         }
         if (!PyDict_Check(row)) [[unlikely]] throw_downcast(row, "PyDict");
@@ -183,20 +220,22 @@ ClosureRows closure_rows_from_dict(PyObject* table) {
             exact = exact && PyUnicode_CheckExact(predicate);
             if (!PySet_Check(objects)) [[unlikely]] throw_downcast(objects, "PySet");
             const std::size_t begin = rows.objects.size();
-            Py_ssize_t set_pos = 0;
-            PyObject* object;
-            Py_hash_t hash;
-            while (_PySet_NextEntry(objects, &set_pos, &object, &hash)) {
-                exact = exact && PyUnicode_CheckExact(object);
-                if (exact) {
-                    rows.objects.push_back(terms.number(object, hash, rows.texts));
+            for_each_hashed_entry(objects, terms, [&](PyObject* object, Py_hash_t hash) {
+                const std::uint32_t number =
+                    exact ? terms.number(object, hash, rows.texts) : StrNumbering::kNotExact;
+                if (number != StrNumbering::kNotExact) [[likely]] {
+                    rows.objects.push_back(number);
                 } else {
-                    static_cast<void>(to_term(object));
+                    exact = false;
+                    static_cast<void>(to_term(object));  // validates, raising its error
                 }
-            }
+            });
             if (exact) {
-                rows.groups.push_back({s, predicate_number(rows, predicates, predicate_text), begin,
-                                       rows.objects.size()});
+                if (predicate != last_predicate) {
+                    last_predicate = predicate;
+                    last_predicate_number = predicate_number(rows, predicates, predicate_text);
+                }
+                rows.groups.push_back({s, last_predicate_number, begin, rows.objects.size()});
             }
         }
     }

@@ -1,5 +1,9 @@
-from collections.abc import Sequence
-from typing import Final, final
+import os
+from collections.abc import AbstractSet, Iterable, Mapping, Sequence
+from typing import Final, Literal, final
+
+import numpy as np
+import numpy.typing as npt
 
 __all__: Final[list[str]]
 
@@ -41,3 +45,59 @@ def max_information_content(
     entity2: str,
     predicates: set[str] | None = ...,
 ) -> float: ...
+
+@final
+class ClosureIndex:
+    def __init__(
+        self,
+        closure_table: dict[str, dict[str, set[str]]],
+        predicates: set[str] | None = None,
+        *,
+        information_content: Mapping[str, float] | None = None,
+    ) -> None: ...
+    @classmethod
+    def from_file(
+        cls,
+        closure_file: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+        *,
+        information_content: Mapping[str, float] | None = None,
+    ) -> ClosureIndex: ...
+    def __len__(self) -> int: ...
+    def __contains__(self, term: object) -> bool: ...
+    def ancestors(self, term: str) -> set[str]: ...
+    def information_content(self, term: str) -> float: ...
+    def semantic_jaccard(self, term1: str, term2: str) -> float: ...
+    def max_information_content(self, term1: str, term2: str) -> float: ...
+    def most_informative_common_ancestor(self, term1: str, term2: str) -> tuple[str, float] | None: ...
+    def phenomizer(self, set1: AbstractSet[str], set2: AbstractSet[str]) -> float: ...
+    def best_matches(
+        self, set1: AbstractSet[str], set2: AbstractSet[str]
+    ) -> list[tuple[str, str, str | None, float]]: ...
+    def compare(
+        self, set1: AbstractSet[str], set2: AbstractSet[str], set_id: str = ...
+    ) -> TermSetPairwiseSimilarity: ...
+    def term_similarity_matrix(
+        self,
+        terms1: Iterable[str],
+        terms2: Iterable[str] | None = None,
+        *,
+        measure: Literal["max_information_content", "semantic_jaccard"] = ...,
+        threads: int | None = None,
+    ) -> npt.NDArray[np.float64]: ...
+    def similarity_matrix(
+        self,
+        sets1: Iterable[AbstractSet[str]],
+        sets2: Iterable[AbstractSet[str]] | None = None,
+        *,
+        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        threads: int | None = None,
+    ) -> npt.NDArray[np.float64]: ...
+    def top_k(
+        self,
+        queries: Mapping[str, AbstractSet[str]],
+        candidates: Mapping[str, AbstractSet[str]] | None = None,
+        *,
+        k: int = ...,
+        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        threads: int | None = None,
+    ) -> dict[str, list[tuple[str, float]]]: ...

@@ -30,3 +30,9 @@ matches: list[str] = first.get_subject_best_matches() + first.get_object_best_ma
 metric: str = first.get_metric()
 fresh: "TermSetPairwiseSimilarity" = type(first).new()
 names: list[str] = ontarix.__all__
+
+index = ontarix.ClosureIndex(closure, information_content={"B": 1.0})
+resnik: float = index.max_information_content("A", "B") + index.phenomizer({"A"}, frozenset({"B"}))
+explained: list[tuple[str, str, str | None, float]] = index.best_matches({"A"}, {"B"})
+neighbours: dict[str, list[tuple[str, float]]] = index.top_k({"x": {"A"}}, k=3, measure="jaccard")
+row_sums = index.similarity_matrix([{"A"}, {"B"}]).sum(axis=1)
