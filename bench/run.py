@@ -90,6 +90,42 @@ def py_closure_table(rows: list) -> dict:
     return table
 
 
+def py_closure_table_gc_off(rows: list) -> dict:
+    """The same loop with the cyclic collector off, as a careful user would run it: the
+    collector otherwise scans the growing table again and again as containers are made."""
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        return py_closure_table(rows)
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
+def capi_floor_module() -> tuple[Any, str]:
+    """bench/capi_floor.c compiled for this interpreter in a temporary directory (it is never
+    part of the package), or None and the reason it could not be built."""
+    import importlib.util
+    import shlex
+    import sysconfig
+    import tempfile
+
+    source = Path(__file__).resolve().parent / "capi_floor.c"
+    cc = shlex.split(sysconfig.get_config_var("CC") or "cc")
+    with tempfile.TemporaryDirectory() as tmp:
+        target = Path(tmp) / ("capi_floor" + sysconfig.get_config_var("EXT_SUFFIX"))
+        cmd = [*cc, "-O2", "-shared", "-fPIC", f"-I{sysconfig.get_paths()['include']}",
+               str(source), "-o", str(target)]
+        try:
+            subprocess.run(cmd, check=True, capture_output=True, text=True)
+        except (OSError, subprocess.CalledProcessError) as exc:
+            return None, getattr(exc, "stderr", None) or str(exc)
+        spec = importlib.util.spec_from_file_location("capi_floor", target)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)  # mapped now; the file may go
+    return module, ""
+
+
 def py_phenomizer(m: dict, e1: set, e2: set) -> float:
     def one(a: set, b: set) -> float:
         return sum(max([0.0] + [m[x][y] for y in b]) for x in a) / len(a)
@@ -139,6 +175,19 @@ def best_of(fn: Callable[[], Any], repeat: int, number: int = 1) -> float:
     return best
 
 
+def best_interleaved(fns: dict[str, Callable[[], Any]], repeat: int) -> dict[str, float]:
+    """Best time of each, the functions taking turns in every round, so that a busy machine
+    slows them alike and their ratios hold even when absolute times drift."""
+    best = dict.fromkeys(fns, math.inf)
+    for _ in range(repeat):
+        for name, fn in fns.items():
+            gc.collect()
+            t0 = time.perf_counter()
+            fn()
+            best[name] = min(best[name], time.perf_counter() - t0)
+    return best
+
+
 def fmt(seconds: float) -> str:
     if seconds >= 1:
         return f"{seconds:.2f} s"
@@ -173,6 +222,32 @@ def import_time() -> float:
     code = "import time; t=time.perf_counter(); import ontarix; print(time.perf_counter()-t)"
     return min(float(subprocess.run([sys.executable, "-c", code], check=True,
                                     capture_output=True, text=True).stdout) for _ in range(5))
+
+
+def closure_table_floors(triples: list, repeat: int) -> None:
+    """relationships_to_closure_table against the cheapest ways to build the same containers:
+    the pure-Python loop with the collector on and off, and the plain C-API grouping."""
+    floor, why = capi_floor_module()
+    fns = {
+        "module": lambda: ontarix.relationships_to_closure_table(triples),
+        "  vs Python loop, collector on": lambda: py_closure_table(triples),
+        "  vs Python loop, collector off": lambda: py_closure_table_gc_off(triples),
+    }
+    targets = {"  vs Python loop, collector off": "target > 1x"}
+    if floor is not None:
+        assert floor.group(triples) == fns["module"]()
+        fns["  vs C-API grouping (capi_floor.c)"] = lambda: floor.group(triples)
+        targets["  vs C-API grouping (capi_floor.c)"] = "target >= 0.83x, i.e. <= 1.2x its time"
+    times = best_interleaved(fns, repeat)
+    mod = times.pop("module")
+    print(f"  relationships_to_closure_table, interleaved best of {repeat}:")
+    for name, base in times.items():
+        target = f"  ({targets[name]})" if name in targets else ""
+        print(f"  {name:<46} {fmt(base):>10} {fmt(mod):>10} {base / mod:>8.2f}x{target}",
+              flush=True)
+    if floor is None:
+        reason = why.strip().splitlines()[-1] if why.strip() else "no compiler"
+        print(f"    vs C-API grouping: not measured, bench/capi_floor.c did not build ({reason})")
 
 
 def main() -> int:
@@ -233,6 +308,8 @@ def main() -> int:
         lambda: py_closure_table(ds.triples),
         lambda: ontarix.relationships_to_closure_table(ds.triples),
         "target >= 5x")
+
+    closure_table_floors(ds.triples, 3 * rep)
 
     row("semantic_jaccard vs visiting every string",
         lambda: py_visit_every_string(table),

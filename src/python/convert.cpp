@@ -31,12 +31,6 @@ namespace {
     throw_error(PyExc_TypeError, PyUnicode_FromString("Can't extract `str` to `Vec`"));
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length) {
-    throw_error(PyExc_ValueError,
-                PyUnicode_FromFormat("expected tuple of length 3, but got tuple of length %zd",
-                                     length));
-}
-
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
     raise_fault("dictionary changed size during iteration");
 }
@@ -174,9 +168,7 @@ bool is_str_instance(PyObject* obj) {
 }
 
 Triple to_triple(PyObject* item) {
-    if (!PyTuple_Check(item)) [[unlikely]] throw_downcast(item, "PyTuple");
-    const Py_ssize_t n = PyTuple_GET_SIZE(item);
-    if (n != 3) [[unlikely]] throw_wrong_tuple_length(n);
+    require_triple_shape(item);
     // Braced initialisation evaluates in order: subject, predicate, object.
     return Triple{to_term(PyTuple_GET_ITEM(item, 0)), to_term(PyTuple_GET_ITEM(item, 1)),
                   to_term(PyTuple_GET_ITEM(item, 2))};
@@ -204,6 +196,12 @@ void throw_downcast(PyObject* obj, const char* target) {
     throw_error(PyExc_TypeError,
                 PyUnicode_FromFormat(
                     "'<failed to extract type name>' object cannot be converted to '%s'", target));
+}
+
+void throw_wrong_tuple_length(Py_ssize_t length) {
+    throw_error(PyExc_ValueError,
+                PyUnicode_FromFormat("expected tuple of length 3, but got tuple of length %zd",
+                                     length));
 }
 
 void fault_set_build() {

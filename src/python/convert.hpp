@@ -107,6 +107,16 @@ PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor);
 // A sequence (not a str) of 3-tuples of str, in order.
 TripleList to_triple_list(PyObject* obj, Anchor& anchor);
 
+[[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length);
+
+// The check of one item of a triple list before its strings: a tuple or subclass (whose own
+// storage is read, never its __len__ or __getitem__) of exactly three items.
+inline void require_triple_shape(PyObject* item) {
+    if (!PyTuple_Check(item)) [[unlikely]] throw_downcast(item, "PyTuple");
+    const Py_ssize_t n = PyTuple_GET_SIZE(item);
+    if (n != 3) [[unlikely]] throw_wrong_tuple_length(n);
+}
+
 // ---- native -> Python ------------------------------------------------------------------------
 
 // Creating or filling a result set failed with a Python error pending.

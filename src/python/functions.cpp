@@ -18,6 +18,7 @@
 #include "python/str_closure.hpp"
 #include "python/str_scores.hpp"
 #include "python/str_sets.hpp"
+#include "python/str_triples.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -160,6 +161,9 @@ PyObject* semantic_jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize
 PyObject* relationships_to_closure_table(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) noexcept {
     return call_function(kClosure, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        if (PyRef table = exact_str_closure_table(kClosure, a)) [[likely]] return table;
+        // Another sequence type, or a str subclass in a row: no Python code has run and nothing
+        // was built, so the conversion meets the rows as validation left them.
         Anchor anchor;
         TripleList rows = convert_argument(
             kClosure, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor); });

@@ -142,6 +142,8 @@ SCENARIOS = {
     "closure-table-lying-length": lambda p: (o.relationships_to_closure_table, (Rows(triples(), (ValueError, s("no length"))),), {}, None),
     "closure-table-short-row": lambda p: (o.relationships_to_closure_table, (triples() + [(s("a"), s("b"))],), {}, ValueError),
     "closure-table-list-row": lambda p: (o.relationships_to_closure_table, (triples() + [[s("a"), s("b"), s("c")]],), {}, TypeError),
+    "closure-table-subclass-last": lambda p: (o.relationships_to_closure_table, (triples() + [(Sub("s1"), s("p0"), s("late"))],), {}, None),
+    "closure-table-surrogate-last": lambda p: (o.relationships_to_closure_table, (triples() + [(s("s1"), s("p0"), s("x\ud800"))],), {}, UnicodeEncodeError),
     "closure-table-str": lambda p: (o.relationships_to_closure_table, (s("abc"),), {}, TypeError),
     "closure-table-panic-from-len": lambda p: (o.relationships_to_closure_table, (Rows(triples(), (Panic, s("len"))),), {}, Panic),
     "phenomizer": lambda p: (o.phenomizer_score, (pairwise(["ab", "c", "def"]), {s("ab"), s("c")}, {s("def")}), {}, None),

@@ -101,12 +101,14 @@ def test_panic_from_a_dropped_error_is_still_resumed(panic_type):
 
 def test_native_memory_exhaustion_raises_memory_error():
     # Rows sharing one tuple cost Python 8 bytes each but the native row list 48: under an
-    # address-space limit the native allocation fails first.
+    # address-space limit the native allocation fails first. The str subclass in the last row
+    # sends the call to the native route once every other row is validated.
     result = run_python(
         """
         import resource
         import ontarix
-        rows = [("a", "p", "b")] * 4_000_000
+        class Sub(str): pass
+        rows = [("a", "p", "b")] * 4_000_000 + [(Sub("a"), "p", "b")]
         with open("/proc/self/status") as f:
             vm = next(int(line.split()[1]) for line in f if line.startswith("VmSize:")) * 1024
         resource.setrlimit(resource.RLIMIT_AS, (vm + 64 * 2**20, resource.RLIM_INFINITY))
