@@ -129,25 +129,40 @@ TermLists holders_of(const TermLists& raw, std::uint32_t n) {
     return out;
 }
 
-void rank_terms(ClosureIndex& index) {
+// `counts`, when given, are the frequencies the IC was computed from: IC falls strictly as the
+// count grows, so ordering by count ascending is ordering by IC descending, and counts (bounded
+// by the number of rows) sort by buckets instead of comparisons.
+void rank_terms(ClosureIndex& index, const std::vector<std::uint64_t>* counts) {
     const std::uint32_t n = index.size();
     for (std::uint32_t t = 0; t < n; ++t) {
         // Only an IC strictly above 0.0 can raise a score above its start of 0.0 (a NaN never
         // compares greater), and the root never counts.
         if (index.ic[t] > 0.0 && index.texts[t] != kRootTerm) index.ranked.push_back(t);
     }
-    struct Keyed {
-        double ic;
-        std::uint32_t term;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(index.ranked.size());
-    for (const std::uint32_t t : index.ranked) keyed.push_back({index.ic[t], t});
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.ic != b.ic) return a.ic > b.ic;
-        return a.term < b.term;
-    });
-    for (std::size_t r = 0; r < keyed.size(); ++r) index.ranked[r] = keyed[r].term;
+    if (counts != nullptr) {
+        std::uint64_t largest = 0;
+        for (const std::uint32_t t : index.ranked) largest = std::max(largest, (*counts)[t]);
+        std::vector<std::size_t> bucket(largest + 2, 0);
+        for (const std::uint32_t t : index.ranked) ++bucket[(*counts)[t] + 1];
+        for (std::size_t c = 1; c < bucket.size(); ++c) bucket[c] += bucket[c - 1];
+        std::vector<std::uint32_t> sorted(index.ranked.size());
+        // Terms in ascending order within a bucket: ties go to the smaller number.
+        for (const std::uint32_t t : index.ranked) sorted[bucket[(*counts)[t]]++] = t;
+        index.ranked = std::move(sorted);
+    } else {
+        struct Keyed {
+            double ic;
+            std::uint32_t term;
+        };
+        std::vector<Keyed> keyed;
+        keyed.reserve(index.ranked.size());
+        for (const std::uint32_t t : index.ranked) keyed.push_back({index.ic[t], t});
+        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+            if (a.ic != b.ic) return a.ic > b.ic;
+            return a.term < b.term;
+        });
+        for (std::size_t r = 0; r < keyed.size(); ++r) index.ranked[r] = keyed[r].term;
+    }
     index.rank_of.assign(n, ClosureIndex::kNoRank);
     index.rank_ic.resize(index.ranked.size());
     for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
@@ -183,9 +198,10 @@ void fill_scored(ClosureIndex& index, const TermLists& holders) {
     }
 }
 
-void derive_scores(ClosureIndex& index, const TermLists& holders) {
+void derive_scores(ClosureIndex& index, const TermLists& holders,
+                   const std::vector<std::uint64_t>* counts = nullptr) {
     index.ranked.clear();
-    rank_terms(index);
+    rank_terms(index, counts);
     fill_scored(index, holders);
 }
 
@@ -222,7 +238,7 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term
         new_of[order[i]] = i;
         const Term text = index.arena.store(rows.texts[order[i]]);
         index.texts.push_back(text);
-        index.numbers.emplace(text, i);
+        index.numbers.number(text);
     }
     index.is_subject.assign(n, 0);
     for (const std::uint32_t s : rows.subjects) index.is_subject[new_of[s]] = 1;
@@ -243,11 +259,10 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term
             if (count != 0) index.ic[t] = -std::log2(static_cast<double>(count) / total);
         }
     }
-    expanded.counts = {};
     const TermLists holders = holders_of(expanded.raw, n);
     fill_expansions(index, expanded.raw, holders);
     expanded.raw = {};
-    derive_scores(index, holders);
+    derive_scores(index, holders, custom_ic == nullptr ? &expanded.counts : nullptr);
     return index;
 }
 
@@ -261,9 +276,9 @@ void set_information_content(ClosureIndex& index, const TermScoreMap& ic) {
 }
 
 void restore_derived(ClosureIndex& index) {
-    index.numbers.clear();
+    index.numbers = TermNumbering();
     index.numbers.reserve(index.size());
-    for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.emplace(index.texts[t], t);
+    for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.number(index.texts[t]);
     derive_scores(index, holders_of(index.expansions, index.size()));
 }
 

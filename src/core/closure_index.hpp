@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "core/string_arena.hpp"
+#include "core/term_numbering.hpp"
 #include "core/terms.hpp"
 
 namespace ontarix {
@@ -76,7 +77,9 @@ struct ClosureIndex {
 
     StringArena arena;         // the texts' bytes
     std::vector<Term> texts;   // term number -> text, ascending bytes
-    TermMap<std::uint32_t> numbers;  // text -> term number
+    // text -> term number. Its entries hold the first 16 bytes of each text, so looking up a term
+    // identifier (the lookup of every call) settles inside the table without reading the text.
+    TermNumbering numbers;
     std::vector<std::uint8_t> is_subject;
     std::size_t subject_count = 0;
     TermLists expansions;      // term -> expansion (term numbers, ascending)
@@ -90,8 +93,8 @@ struct ClosureIndex {
     std::uint32_t size() const noexcept { return static_cast<std::uint32_t>(texts.size()); }
     // The number of `text`, or size() (the empty slot) when the index lacks it.
     std::uint32_t find(Term text) const noexcept {
-        const auto it = numbers.find(text);
-        return it == numbers.end() ? size() : it->second;
+        const TermNumbering::Id id = numbers.find(text);
+        return id == TermNumbering::kNone ? size() : id;
     }
     bool has(std::uint32_t term) const noexcept { return term < size(); }
 };

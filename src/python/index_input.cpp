@@ -187,60 +187,92 @@ PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const ch
 
 // ---- the closure table ----------------------------------------------------------------------
 
-ClosureRows closure_rows_from_dict(PyObject* table) {
-    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
+namespace {
+
+// The rows of a table whose strings are all exact strs, or nothing when something else turns up
+// (a str subclass, a value of the wrong type, text that does not encode): the native route then
+// converts the table, raising whichever error its walk meets first.
+//
+// The walk is in two passes because its cost is memory latency, not work: every subject leads
+// through a row dict to a set object and from there to the set's table, each a separate heap
+// block. The first pass collects the (subject, predicate, set) rows; the second walks the sets'
+// tables, loading the set objects and then their tables a few rows ahead of use.
+std::optional<ClosureRows> exact_rows(PyObject* table) {
+    struct Row {
+        std::uint32_t subject;
+        std::uint32_t predicate;
+        PyObject* objects;
+    };
     ClosureRows rows;
     StrNumbering terms(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
     TermMap<std::uint32_t> predicates;
     // Rows nearly always use one or two predicates, and usually the same str objects for them.
     PyObject* last_predicate = nullptr;
     std::uint32_t last_predicate_number = 0;
+    std::vector<Row> sets;
+    sets.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
     rows.subjects.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(table)));
-    // The walk of to_closure_table, in its order, raising its errors; after a str subclass the
-    // walk only validates, and the native route converts.
-    bool exact = true;
+
+    std::size_t entries = 0;
     Py_ssize_t pos = 0;
     PyObject* subject;
     PyObject* row;
     while (PyDict_Next(table, &pos, &subject, &row)) {
-        std::uint32_t s = 0;
-        if (exact && PyUnicode_CheckExact(subject)) {
-            s = terms.number(subject, PyObject_Hash(subject), rows.texts);
-            rows.subjects.push_back(s);
-        } else {
-            exact = false;
-            static_cast<void>(to_term(subject));
-        }
-        if (!PyDict_Check(row)) [[unlikely]] throw_downcast(row, "PyDict");
+        if (!PyUnicode_CheckExact(subject) || !PyDict_Check(row)) return std::nullopt;
+        const std::uint32_t s = terms.number(subject, PyObject_Hash(subject), rows.texts);
+        rows.subjects.push_back(s);
         Py_ssize_t row_pos = 0;
         PyObject* predicate;
         PyObject* objects;
         while (PyDict_Next(row, &row_pos, &predicate, &objects)) {
-            const Term predicate_text = to_term(predicate);
-            exact = exact && PyUnicode_CheckExact(predicate);
-            if (!PySet_Check(objects)) [[unlikely]] throw_downcast(objects, "PySet");
-            const std::size_t begin = rows.objects.size();
-            for_each_hashed_entry(objects, terms, [&](PyObject* object, Py_hash_t hash) {
-                const std::uint32_t number =
-                    exact ? terms.number(object, hash, rows.texts) : StrNumbering::kNotExact;
-                if (number != StrNumbering::kNotExact) [[likely]] {
-                    rows.objects.push_back(number);
-                } else {
-                    exact = false;
-                    static_cast<void>(to_term(object));  // validates, raising its error
-                }
-            });
-            if (exact) {
-                if (predicate != last_predicate) {
-                    last_predicate = predicate;
-                    last_predicate_number = predicate_number(rows, predicates, predicate_text);
-                }
-                rows.groups.push_back({s, last_predicate_number, begin, rows.objects.size()});
+            if (!PyUnicode_CheckExact(predicate) || !PySet_Check(objects)) return std::nullopt;
+            if (predicate != last_predicate) {
+                last_predicate = predicate;
+                last_predicate_number = predicate_number(rows, predicates, to_term(predicate));
             }
+            sets.push_back({s, last_predicate_number, objects});
+            entries += static_cast<std::size_t>(PySet_GET_SIZE(objects));
         }
     }
-    if (!exact) return rows_from_native(table);
+    // Sized once: growing a vector of a million numbers would copy it and touch fresh pages
+    // several times over.
+    rows.objects.reserve(entries);
+
+    constexpr std::size_t kObjectAhead = 8;
+    constexpr std::size_t kTableAhead = 4;
+    rows.groups.reserve(sets.size());
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        if (i + kObjectAhead < sets.size()) __builtin_prefetch(sets[i + kObjectAhead].objects);
+        if (i + kTableAhead < sets.size()) {
+            const auto* ahead = reinterpret_cast<const PySetObject*>(sets[i + kTableAhead].objects);
+            __builtin_prefetch(ahead->table);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead->table) + 64);
+        }
+        const std::size_t begin = rows.objects.size();
+        bool exact = true;
+        for_each_hashed_entry(sets[i].objects, terms, [&](PyObject* object, Py_hash_t hash) {
+            const std::uint32_t number = terms.number(object, hash, rows.texts);
+            exact &= number != StrNumbering::kNotExact;
+            rows.objects.push_back(number);
+        });
+        if (!exact) return std::nullopt;
+        rows.groups.push_back({sets[i].subject, sets[i].predicate, begin, rows.objects.size()});
+    }
     return rows;
+}
+
+}  // namespace
+
+ClosureRows closure_rows_from_dict(PyObject* table) {
+    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
+    try {
+        if (std::optional<ClosureRows> rows = exact_rows(table)) return std::move(*rows);
+    } catch (const PythonError&) {
+        // Text that does not encode: the native route raises it, or an error its walk meets
+        // first. (No Python code has run, so the table is as it was.)
+        drop_pending_error();
+    }
+    return rows_from_native(table);
 }
 
 // ---- errors and options ------------------------------------------------------------------------

@@ -5,14 +5,20 @@
 //   heap  reads one byte past a heap buffer, inside the core (utf8_valid_up_to), which proves the
 //         core library itself is instrumented, not just this file;
 //   ub    overflows a signed integer;
-//   leak  loses the only pointer to a heap block.
+//   leak  loses the only pointer to a heap block;
+//   race  (ThreadSanitizer builds) writes one int from the threads of the core's parallel runner,
+//         which proves the runner's threads are seen.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <thread>
 
+#include "core/blocking_wait.hpp"
+#include "core/parallel_blocks.hpp"
 #include "core/utf8.hpp"
 
 namespace {
@@ -39,6 +45,18 @@ int leak(int size) {
     return 0;
 }
 
+int shared_counter;
+
+int race(int threads) {
+    ontarix::run_blocks(64, static_cast<unsigned>(threads) + 2, ontarix::plain_waiter(),
+                        [](std::size_t, unsigned) {
+                            // Long enough that every thread gets blocks.
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                            for (int i = 0; i < 1000; ++i) ++shared_counter;
+                        });
+    return shared_counter;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,8 +66,9 @@ int main(int argc, char** argv) {
     if (mode == "heap") r = heap_overflow(n - 1);
     else if (mode == "ub") r = signed_overflow(n);
     else if (mode == "leak") r = leak(n);
+    else if (mode == "race") r = race(n);
     else {
-        std::fprintf(stderr, "usage: %s heap|ub|leak\n", argv[0]);
+        std::fprintf(stderr, "usage: %s heap|ub|leak|race\n", argv[0]);
         return 2;
     }
     std::printf("canary %s survived (%d)\n", argv[1], r);
