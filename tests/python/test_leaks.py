@@ -86,6 +86,14 @@ class Grows:
         return 2.0
 
 
+def index():
+    return o.ClosureIndex(closure())
+
+
+def named(n):
+    return {s(f"q{i}"): terms("a", i % 4 + 1) | {s("t2")} for i in range(n)}
+
+
 def changing_scores():
     d = {s("a"): 1.0}
     d[s("b")] = Grows(d)
@@ -150,6 +158,22 @@ SCENARIOS = {
     "phenomizer-float-methods": lambda p: (o.phenomizer_score, ({s("a"): {s("b"): Score(2.0)}, s("b"): {s("a"): Score(4.0)}}, {s("a")}, {s("b")}), {}, None),
     "phenomizer-missing-pair": lambda p: (o.phenomizer_score, (pairwise(["ab", "c"]), {s("ab")}, {s("zz")}), {}, Panic),
     "phenomizer-entity-str": lambda p: (o.phenomizer_score, (pairwise(["ab"]), s("ab"), {s("ab")}), {}, TypeError),
+    "index": lambda p: (o.ClosureIndex, (closure(), {s("is_a")}), {"information_content": {s("a1"): 2.0}}, None),
+    "index-subclass": lambda p: (o.ClosureIndex, (closure(key=Sub),), {}, None),
+    "index-row-not-dict": lambda p: (o.ClosureIndex, ({s("t1"): [1]},), {}, TypeError),
+    "index-ic-not-a-number": lambda p: (o.ClosureIndex, (closure(),), {"information_content": {s("a1"): s("x")}}, TypeError),
+    "index-from-file": lambda p: (o.ClosureIndex.from_file, (p["closure"],), {}, None),
+    "index-from-file-missing": lambda p: (o.ClosureIndex.from_file, (p["missing"],), {}, FileNotFoundError),
+    "index-from-file-malformed": lambda p: (o.ClosureIndex.from_file, (p["malformed"],), {}, ValueError),
+    "index-state": lambda p: (o.ClosureIndex._from_state, (index().__reduce__()[1][0],), {}, None),
+    "index-mica": lambda p: (index().most_informative_common_ancestor, (s("t1"), s("t8")), {}, None),
+    "index-compare": lambda p: (index().compare, (terms("t", 5), terms("a", 3) | {s("zz")}), {"set_id": s("x")}, None),
+    "index-best-matches": lambda p: (index().best_matches, (terms("t", 5), terms("a", 3)), {}, None),
+    "index-element-not-str": lambda p: (index().phenomizer, (terms("t", 3) | {5}, terms("a", 3)), {}, TypeError),
+    "index-top-k": lambda p: (index().top_k, (named(6),), {"k": 2}, None),
+    "index-top-k-lacking": lambda p: (index().top_k, (named(3), {s("c"): {s("zz")}}), {"measure": s("expanded_jaccard")}, KeyError),
+    "index-matrix": lambda p: (index().similarity_matrix, (list(named(4).values()),), {"threads": 2}, None),
+    "index-terms-matrix": lambda p: (index().term_similarity_matrix, ([s("t1"), s("t2"), s("zz")],), {}, None),
 }
 
 
