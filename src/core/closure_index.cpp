@@ -95,6 +95,18 @@ Expansions expand_rows(const ClosureRows& rows, const std::vector<std::uint8_t>&
     std::uint32_t group_stamp = 0;
     for (std::uint32_t s = 0; s < n; ++s) {
         out.raw.begin[s] = out.raw.items.size();
+        const std::size_t groups = group_begin[s + 1] - group_begin[s];
+        if (groups == 1 && rows.distinct_objects) {
+            // The common shape (one predicate, a set of distinct objects): nothing to merge.
+            const ClosureRows::Group& group = rows.groups[by_subject[group_begin[s]]];
+            out.total += group.end - group.begin;
+            for (std::size_t k = group.begin; k < group.end; ++k) {
+                const std::uint32_t t = new_of[rows.objects[k]];
+                ++out.counts[t];
+                out.raw.items.push_back(t);
+            }
+            continue;
+        }
         for (std::size_t i = group_begin[s]; i < group_begin[s + 1]; ++i) {
             const ClosureRows::Group& group = rows.groups[by_subject[i]];
             ++group_stamp;
@@ -172,25 +184,28 @@ void rank_terms(ClosureIndex& index, const std::vector<std::uint64_t>* counts) {
 }
 
 // Walking terms (or ranks) in ascending order and appending each to the lists of its holders
-// leaves every list ascending without sorting it.
-void fill_expansions(ClosureIndex& index, const TermLists& raw, const TermLists& holders) {
+// leaves every list ascending without sorting it. The same walk counts each subject's scoring
+// ancestors (the ranks must be known), which sizes its scored list.
+std::vector<std::size_t> fill_expansions(ClosureIndex& index, const TermLists& raw,
+                                         const TermLists& holders) {
     index.expansions.begin = raw.begin;
     index.expansions.items.resize(raw.items.size());
+    std::vector<std::size_t> scoring(index.size(), 0);
     std::vector<std::size_t> cursor(raw.begin.begin(), raw.begin.end() - 1);
     for (std::uint32_t t = 0; t < index.size(); ++t) {
-        for (const std::uint32_t s : holders.of(t)) index.expansions.items[cursor[s]++] = t;
-    }
-}
-
-void fill_scored(ClosureIndex& index, const TermLists& holders) {
-    const std::uint32_t n = index.size();
-    std::vector<std::size_t> count(n, 0);
-    for (std::uint32_t s = 0; s < n; ++s) {
-        for (const std::uint32_t t : index.expansions.of(s)) {
-            count[s] += index.rank_of[t] != ClosureIndex::kNoRank;
+        const std::size_t scores = index.rank_of[t] != ClosureIndex::kNoRank;
+        for (const std::uint32_t s : holders.of(t)) {
+            index.expansions.items[cursor[s]++] = t;
+            scoring[s] += scores;
         }
     }
-    index.scored.begin = offsets_of(count);
+    return scoring;
+}
+
+// The scoring ancestors of each subject as ranks, ascending; `scoring` counts them per subject.
+void fill_scored(ClosureIndex& index, const TermLists& holders,
+                 const std::vector<std::size_t>& scoring) {
+    index.scored.begin = offsets_of(scoring);
     index.scored.items.resize(index.scored.begin.back());
     std::vector<std::size_t> cursor(index.scored.begin.begin(), index.scored.begin.end() - 1);
     for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
@@ -198,11 +213,18 @@ void fill_scored(ClosureIndex& index, const TermLists& holders) {
     }
 }
 
-void derive_scores(ClosureIndex& index, const TermLists& holders,
-                   const std::vector<std::uint64_t>* counts = nullptr) {
+// Ranks and scored lists of an index whose expansions and IC are in place.
+void derive_scores(ClosureIndex& index) {
+    const TermLists holders = holders_of(index.expansions, index.size());
     index.ranked.clear();
-    rank_terms(index, counts);
-    fill_scored(index, holders);
+    rank_terms(index, nullptr);
+    std::vector<std::size_t> scoring(index.size(), 0);
+    for (std::uint32_t s = 0; s < index.size(); ++s) {
+        for (const std::uint32_t t : index.expansions.of(s)) {
+            scoring[s] += index.rank_of[t] != ClosureIndex::kNoRank;
+        }
+    }
+    fill_scored(index, holders, scoring);
 }
 
 }  // namespace
@@ -259,10 +281,12 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term
             if (count != 0) index.ic[t] = -std::log2(static_cast<double>(count) / total);
         }
     }
+    rank_terms(index, custom_ic == nullptr ? &expanded.counts : nullptr);
+    expanded.counts = {};
     const TermLists holders = holders_of(expanded.raw, n);
-    fill_expansions(index, expanded.raw, holders);
+    const std::vector<std::size_t> scoring = fill_expansions(index, expanded.raw, holders);
     expanded.raw = {};
-    derive_scores(index, holders, custom_ic == nullptr ? &expanded.counts : nullptr);
+    fill_scored(index, holders, scoring);
     return index;
 }
 
@@ -272,14 +296,14 @@ void set_information_content(ClosureIndex& index, const TermScoreMap& ic) {
         const auto found = ic.find(index.texts[t]);
         index.ic[t] = found != ic.end() ? found->second : 0.0;
     }
-    derive_scores(index, holders_of(index.expansions, index.size()));
+    derive_scores(index);
 }
 
 void restore_derived(ClosureIndex& index) {
     index.numbers = TermNumbering();
     index.numbers.reserve(index.size());
     for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.number(index.texts[t]);
-    derive_scores(index, holders_of(index.expansions, index.size()));
+    derive_scores(index);
 }
 
 ClosureIndex build_closure_index(std::vector<Term> texts, TermLists&& reach,
@@ -295,6 +319,7 @@ ClosureIndex build_closure_index(std::vector<Term> texts, TermLists&& reach,
     }
     rows.objects = std::move(reach.items);
     reach = {};
+    rows.distinct_objects = false;  // callers may repeat a term in a list
     return build_closure_index(rows, nullptr, custom_ic);
 }
 

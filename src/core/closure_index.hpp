@@ -59,6 +59,8 @@ struct ClosureRows {
     std::vector<std::uint32_t> subjects;  // the subjects, each once (a subject may have no group)
     std::vector<Group> groups;            // each (subject, predicate) at most once
     std::vector<std::uint32_t> objects;   // repeats within a group count once
+    // No group repeats an object: lets the build skip looking for repeats.
+    bool distinct_objects = false;
 };
 
 // Per-term ranges into a flat array: term t owns items[begin[t], begin[t + 1]).

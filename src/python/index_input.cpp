@@ -38,6 +38,14 @@ public:
     // The number of `obj`, or kNotExact when it is no exact str (then it is left to the caller).
     // An object met before is recognised by its address alone, without reading it.
     std::uint32_t number(PyObject* obj, Py_hash_t hash, std::vector<Term>& texts) {
+        const Slot& slot = slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)];
+        if (slot.str == obj) [[likely]] return slot.id;
+        return number_slow(obj, hash, texts);
+    }
+
+private:
+    [[gnu::noinline]] std::uint32_t number_slow(PyObject* obj, Py_hash_t hash,
+                                                std::vector<Term>& texts) {
         const auto tag = static_cast<std::uint32_t>(static_cast<std::size_t>(hash) >> 32);
         std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
         for (;;) {
@@ -45,15 +53,14 @@ public:
             if (slot.str == obj) return slot.id;
             if (slot.str == nullptr || slot.tag == tag) {
                 if (!PyUnicode_CheckExact(obj)) return kNotExact;
-                PyObject* str = obj;
                 if (slot.str != nullptr) {
-                    if (same_text(texts[slot.id], to_term(str))) return slot.id;
+                    if (same_text(texts[slot.id], to_term(obj))) return slot.id;
                     i = (i + 1) & (slots_.size() - 1);
                     continue;
                 }
                 // New: its text is taken (and validated) now, as the conversion would.
-                texts.push_back(to_term(str));
-                slot = {str, tag, static_cast<std::uint32_t>(texts.size() - 1)};
+                texts.push_back(to_term(obj));
+                slot = {obj, tag, static_cast<std::uint32_t>(texts.size() - 1)};
                 if (++used_ * 2 > slots_.size()) grow();
                 return static_cast<std::uint32_t>(texts.size() - 1);
             }
@@ -61,7 +68,6 @@ public:
         }
     }
 
-private:
     // 16 bytes, so four share a cache line. The slot is found by the low bits of the hash and
     // the high half is kept to settle most mismatches without reading the texts.
     struct Slot {
@@ -85,21 +91,6 @@ private:
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
 };
-
-// Visits a set's live entries with their stored hashes, in table order (that of _PySet_NextEntry),
-// loading the numbering's slot for an entry a few entries before it is numbered.
-template <class Fn>
-inline void for_each_hashed_entry(PyObject* set, const StrNumbering& numbering, Fn&& fn) {
-    constexpr std::ptrdiff_t kAhead = 8;
-    const auto* so = reinterpret_cast<const PySetObject*>(set);
-    const setentry* entry = so->table;
-    const setentry* const end = entry + so->mask + 1;
-    for (; entry != end; ++entry) {
-        if (end - entry > kAhead && entry[kAhead].key != nullptr) numbering.prefetch(entry[kAhead].hash);
-        PyObject* key = entry->key;
-        if (key != nullptr && key != _PySet_Dummy) fn(key, entry->hash);
-    }
-}
 
 // Predicates are few: numbered by text.
 std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& numbers, Term text) {
@@ -127,6 +118,7 @@ ClosureRows rows_from_native(PyObject* table) {
         }
     }
     rows.texts = terms.release_texts();
+    rows.distinct_objects = true;  // the native sets hold distinct texts
     return rows;
 }
 
@@ -238,9 +230,42 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     // several times over.
     rows.objects.reserve(entries);
 
+    // The sets' entries are gathered a chunk at a time (reading each table front to back), and
+    // then numbered with the slot of an entry a little further on already on its way. A set's
+    // entries are distinct strs, so its group holds distinct numbers.
     constexpr std::size_t kObjectAhead = 8;
     constexpr std::size_t kTableAhead = 4;
+    constexpr std::size_t kChunk = 4096;
+    constexpr std::size_t kSlotAhead = 16;
+    struct Entry {
+        PyObject* key;
+        Py_hash_t hash;
+    };
+    // Room for a chunk plus the whole table of the set that fills it: tables are copied into the
+    // chunk slot by slot without a branch (a slot is kept by advancing past it), since whether a
+    // slot is empty is as good as random.
+    std::size_t largest_table = 0;
+    for (const Row& r : sets) {
+        const auto* so = reinterpret_cast<const PySetObject*>(r.objects);
+        largest_table = std::max(largest_table, static_cast<std::size_t>(so->mask) + 1);
+    }
+    std::vector<Entry> chunk(kChunk + largest_table);
+    std::size_t chunk_size = 0;
+    std::size_t first_set = 0;  // the first set whose entries are in the chunk
     rows.groups.reserve(sets.size());
+    auto number_chunk = [&](std::size_t end_set) {
+        for (std::size_t j = 0; j < chunk_size; ++j) {
+            if (j + kSlotAhead < chunk_size) terms.prefetch(chunk[j + kSlotAhead].hash);
+            rows.objects.push_back(terms.number(chunk[j].key, chunk[j].hash, rows.texts));
+        }
+        chunk_size = 0;
+        for (std::size_t k = first_set; k < end_set; ++k) {
+            const std::size_t begin = rows.groups.empty() ? 0 : rows.groups.back().end;
+            const auto size = static_cast<std::size_t>(PySet_GET_SIZE(sets[k].objects));
+            rows.groups.push_back({sets[k].subject, sets[k].predicate, begin, begin + size});
+        }
+        first_set = end_set;
+    };
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (i + kObjectAhead < sets.size()) __builtin_prefetch(sets[i + kObjectAhead].objects);
         if (i + kTableAhead < sets.size()) {
@@ -248,16 +273,23 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
             __builtin_prefetch(ahead->table);
             __builtin_prefetch(reinterpret_cast<const char*>(ahead->table) + 64);
         }
-        const std::size_t begin = rows.objects.size();
-        bool exact = true;
-        for_each_hashed_entry(sets[i].objects, terms, [&](PyObject* object, Py_hash_t hash) {
-            const std::uint32_t number = terms.number(object, hash, rows.texts);
-            exact &= number != StrNumbering::kNotExact;
-            rows.objects.push_back(number);
-        });
-        if (!exact) return std::nullopt;
-        rows.groups.push_back({sets[i].subject, sets[i].predicate, begin, rows.objects.size()});
+        const auto* so = reinterpret_cast<const PySetObject*>(sets[i].objects);
+        const setentry* entry = so->table;
+        const setentry* const end = entry + so->mask + 1;
+        Entry* out = chunk.data() + chunk_size;
+        for (; entry != end; ++entry) {
+            PyObject* key = entry->key;
+            *out = {key, entry->hash};
+            out += (key != nullptr) & (key != _PySet_Dummy);
+        }
+        chunk_size = static_cast<std::size_t>(out - chunk.data());
+        if (chunk_size >= kChunk) number_chunk(i + 1);
     }
+    number_chunk(sets.size());
+    for (const std::uint32_t number : rows.objects) {
+        if (number == StrNumbering::kNotExact) return std::nullopt;
+    }
+    rows.distinct_objects = true;
     return rows;
 }
 
