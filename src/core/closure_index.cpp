@@ -344,27 +344,51 @@ double index_max_information_content(const ClosureIndex& index, std::uint32_t a,
     return rank_score(index, common_rank(index, a, b));
 }
 
-double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
-                              std::uint32_t b) noexcept {
-    const std::span<const std::uint32_t> x = index.expansions.of(a);
-    const std::span<const std::uint32_t> y = index.expansions.of(b);
+double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept {
     std::uint64_t common = 0;
     std::size_t i = 0;
     std::size_t j = 0;
-    while (i < x.size() && j < y.size()) {
-        if (x[i] == y[j]) {
+    while (i < a.size() && j < b.size()) {
+        if (a[i] == b[j]) {
             ++common;
             ++i;
             ++j;
-        } else if (x[i] < y[j]) {
+        } else if (a[i] < b[j]) {
             ++i;
         } else {
             ++j;
         }
     }
-    const std::uint64_t united = x.size() + y.size() - common;
-    // Two empty expansions divide 0 by 0 on purpose: their similarity is the quiet NaN.
+    const std::uint64_t united = a.size() + b.size() - common;
+    // Two empty sets divide 0 by 0 on purpose: their similarity is the quiet NaN.
     return static_cast<double>(common) / static_cast<double>(united);
+}
+
+double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
+                              std::uint32_t b) noexcept {
+    return sorted_jaccard(index.expansions.of(a), index.expansions.of(b));
+}
+
+ClosureRows closure_rows_of(const ClosureTable& table) {
+    ClosureRows rows;
+    TermNumbering terms;
+    TermMap<std::uint32_t> predicates;
+    rows.subjects.reserve(table.size());
+    for (const auto& [subject, by_predicate] : table) {
+        const std::uint32_t s = terms.number(subject);
+        rows.subjects.push_back(s);
+        for (const auto& [predicate, objects] : by_predicate) {
+            const auto [it, added] = predicates.try_emplace(
+                predicate, static_cast<std::uint32_t>(rows.predicate_texts.size()));
+            if (added) rows.predicate_texts.push_back(predicate);
+            const std::size_t begin = rows.objects.size();
+            for (const Term object : objects) rows.objects.push_back(terms.number(object));
+            rows.groups.push_back({s, it->second, begin, rows.objects.size()});
+        }
+    }
+    rows.texts = terms.release_texts();
+    rows.distinct_objects = true;  // a TermSet holds distinct texts
+    return rows;
 }
 
 }  // namespace ontarix

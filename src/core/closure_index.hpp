@@ -101,6 +101,10 @@ struct ClosureIndex {
     bool has(std::uint32_t term) const noexcept { return term < size(); }
 };
 
+// The rows of a native closure table (its texts are views of the table's, and so of whatever
+// the table views).
+ClosureRows closure_rows_of(const ClosureTable& table);
+
 // Builds the index of `rows`, following only the predicates of `filter` (null: every predicate).
 // `custom_ic`, when given, supplies the information content by text (terms it lacks get 0.0)
 // instead of the table's own frequencies.
@@ -136,6 +140,9 @@ inline double rank_score(const ClosureIndex& index, std::uint32_t rank) noexcept
 // Largest IC among the common ancestors ("owl:Thing" and IC <= 0 excluded); 0.0 when none.
 double index_max_information_content(const ClosureIndex& index, std::uint32_t a,
                                      std::uint32_t b) noexcept;
+
+// |a ∩ b| / |a ∪ b| of two ascending lists of distinct numbers (NaN when both are empty).
+double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept;
 
 // Jaccard index of the two expansions (NaN when both are empty).
 double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,

@@ -55,25 +55,6 @@ std::vector<BestMatch> index_best_matches(const ClosureIndex& index, ProfileTerm
     return out;
 }
 
-double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept {
-    std::uint64_t common = 0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i] == b[j]) {
-            ++common;
-            ++i;
-            ++j;
-        } else if (a[i] < b[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
-    const std::uint64_t united = a.size() + b.size() - common;
-    return static_cast<double>(common) / static_cast<double>(united);
-}
-
 std::vector<std::uint32_t> expand_profile(const ClosureIndex& index, ProfileTerms terms) {
     std::vector<std::uint32_t> out;
     for (const std::uint32_t term : terms) {

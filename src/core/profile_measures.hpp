@@ -43,9 +43,6 @@ struct BestMatch {
 std::vector<BestMatch> index_best_matches(const ClosureIndex& index, ProfileTerms a,
                                           ProfileTerms b);
 
-// |a ∩ b| / |a ∪ b| of two ascending lists of distinct numbers (NaN when both are empty).
-double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept;
-
 // The union of the expansions of `terms` (all of the index), ascending and distinct.
 std::vector<std::uint32_t> expand_profile(const ClosureIndex& index, ProfileTerms terms);
 

@@ -101,26 +101,8 @@ std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& number
 }
 
 // The rows of a table that holds a str subclass somewhere: converted by the native route (whose
-// rules settle keys that encode alike), then numbered by text.
-ClosureRows rows_from_native(PyObject* table) {
-    const ClosureTable native = to_closure_table(table);
-    ClosureRows rows;
-    TermNumbering terms;
-    TermMap<std::uint32_t> predicates;
-    for (const auto& [subject, by_predicate] : native) {
-        const std::uint32_t s = terms.number(subject);
-        rows.subjects.push_back(s);
-        for (const auto& [predicate, objects] : by_predicate) {
-            const std::size_t begin = rows.objects.size();
-            for (const Term object : objects) rows.objects.push_back(terms.number(object));
-            rows.groups.push_back(
-                {s, predicate_number(rows, predicates, predicate), begin, rows.objects.size()});
-        }
-    }
-    rows.texts = terms.release_texts();
-    rows.distinct_objects = true;  // the native sets hold distinct texts
-    return rows;
-}
+// rules settle keys that encode alike). The rows view the strs, as the native table did.
+ClosureRows rows_from_native(PyObject* table) { return closure_rows_of(to_closure_table(table)); }
 
 // ---- error texts ------------------------------------------------------------------------------
 

@@ -48,25 +48,7 @@ RandomTable random_table(unsigned seed, int terms) {
     return out;
 }
 
-ClosureRows rows_of(const ClosureTable& table) {
-    ClosureRows rows;
-    TermNumbering terms;
-    TermMap<std::uint32_t> predicates;
-    for (const auto& [subject, by_predicate] : table) {
-        const std::uint32_t s = terms.number(subject);
-        rows.subjects.push_back(s);
-        for (const auto& [predicate, objects] : by_predicate) {
-            const auto [it, added] =
-                predicates.try_emplace(predicate, static_cast<std::uint32_t>(rows.predicate_texts.size()));
-            if (added) rows.predicate_texts.push_back(predicate);
-            const std::size_t begin = rows.objects.size();
-            for (const Term o : objects) rows.objects.push_back(terms.number(o));
-            rows.groups.push_back({s, it->second, begin, rows.objects.size()});
-        }
-    }
-    rows.texts = terms.release_texts();
-    return rows;
-}
+ClosureRows rows_of(const ClosureTable& table) { return closure_rows_of(table); }
 
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
