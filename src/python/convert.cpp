@@ -177,14 +177,6 @@ Triple to_triple(PyObject* item) {
 // A length hint from a user-defined __len__ may be anything; beyond this the vector grows.
 constexpr Py_ssize_t kMaxTrustedHint = Py_ssize_t{1} << 20;
 
-// ---- results ----------------------------------------------------------------------------------
-
-PyRef new_dict() {
-    PyRef out = PyRef::steal(PyDict_New());
-    if (!out) fail_python_api();
-    return out;
-}
-
 }  // namespace
 
 void throw_downcast(PyObject* obj, const char* target) {
