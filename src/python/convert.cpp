@@ -1,9 +1,11 @@
 #include "python/convert.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "core/fault.hpp"
+#include "python/set_build.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -35,6 +37,12 @@ namespace {
     throw_error(PyExc_ValueError,
                 PyUnicode_FromFormat("expected tuple of length 3, but got tuple of length %zd",
                                      length));
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void throw_str_as_filter() {
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromString("expected a set of predicates, got a str "
+                                     "(write {'is_a'} rather than 'is_a')"));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
@@ -310,6 +318,37 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
     return rows;
 }
 
+std::optional<TermSet> to_predicate_filter(PyObject* obj) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    if (PyAnySet_Check(obj)) {
+        TermSet out;
+        out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        Py_hash_t hash;
+        while (_PySet_NextEntry(obj, &pos, &key, &hash)) out.insert(to_term(key));
+        return out;
+    }
+    if (PyList_Check(obj) || PyTuple_Check(obj)) {
+        // Items read in place (not through a subclass's __iter__), so no Python code runs and the
+        // container stays as it is while it is read.
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        PyObject** items = PySequence_Fast_ITEMS(obj);
+        TermSet out;
+        out.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) out.insert(to_term(items[i]));
+        return out;
+    }
+    if (PyUnicode_Check(obj)) throw_str_as_filter();
+    throw_downcast(obj, "PySet");
+}
+
+bool to_bool(PyObject* obj) {
+    if (obj == Py_True) return true;
+    if (obj != Py_False) [[unlikely]] throw_downcast(obj, "PyBool");
+    return false;
+}
+
 PyRef float_to_py(double value) {
     PyRef out = PyRef::steal(PyFloat_FromDouble(value));
     if (!out) fail_python_api();
@@ -405,6 +444,59 @@ PyRef closure_table_to_py(const FlatClosure& table) {
         if (PyDict_SetItem(out.get(), str(table.subjects[i]), inner.get()) < 0) {
             fault_dict_set_item();
         }
+    }
+    return out;
+}
+
+namespace {
+
+// A new str holding `text`, with a failure of the interpreter left pending as it is.
+PyObject* new_plain_str(Term text) {
+    bool ascii = true;
+    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
+    PyObject* out;
+    if (ascii) {
+        out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+        if (out != nullptr && !text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
+    } else {
+        out = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    if (out == nullptr) throw_pending();
+    return out;
+}
+
+PyRef presized_dict(std::size_t entries) {
+    PyRef d = PyRef::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+    if (!d) throw_pending();
+    return d;
+}
+
+}  // namespace
+
+PyRef reach_table_to_py(const ReachTable& reach, std::span<const Term> texts, PyObject* label) {
+    // Made up front and one after the other, so that the strings the sets read are close together
+    // in memory; released at the end (the containers hold their own references).
+    struct Strings {
+        std::vector<PyObject*> objects;
+        ~Strings() {
+            for (PyObject* s : objects) Py_DECREF(s);
+        }
+    } strings;
+    strings.objects.reserve(texts.size());
+    for (const Term text : texts) strings.objects.push_back(new_plain_str(text));
+    cache_str_hashes(strings.objects);
+
+    const std::size_t terms = reach.term_count();
+    std::size_t keys = 0;
+    for (std::size_t t = 0; t < terms; ++t) keys += reach.begin[t + 1] != reach.begin[t];
+    PyRef out = presized_dict(keys);
+    for (std::uint32_t t = 0; t < terms; ++t) {
+        const std::span<const std::uint32_t> reached = reach.of(t);
+        if (reached.empty()) continue;
+        const PyRef set = set_of_distinct_strs(reached, strings.objects);
+        const PyRef inner = presized_dict(1);
+        if (PyDict_SetItem(inner.get(), label, set.get()) < 0) throw_pending();
+        if (PyDict_SetItem(out.get(), strings.objects[t], inner.get()) < 0) throw_pending();
     }
     return out;
 }

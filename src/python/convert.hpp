@@ -35,6 +35,7 @@
 
 #include "core/closure_table.hpp"
 #include "core/terms.hpp"
+#include "core/transitive_closure.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
 
@@ -106,6 +107,13 @@ TermScoreMap to_term_score_map(PyObject* obj, Anchor& anchor);
 PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor);
 // A sequence (not a str) of 3-tuples of str, in order.
 TripleList to_triple_list(PyObject* obj, Anchor& anchor);
+// Absent or None -> no filter; a set, frozenset, list or tuple (or a subclass) of str -> the set of
+// its strings. A str alone is refused, although it is a sequence of str: `follow="is_a"` is the
+// usual slip for `follow={"is_a"}` and would otherwise follow the predicates "i", "s", "_", "a".
+// Runs no Python code.
+std::optional<TermSet> to_predicate_filter(PyObject* obj);
+// True or False, nothing else (no truthiness: `reflexive="no"` is a mistake, not a yes).
+bool to_bool(PyObject* obj);
 
 // ---- native -> Python ------------------------------------------------------------------------
 
@@ -120,6 +128,10 @@ PyRef term_set_to_py(const TermSet& set);
 PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
 // A closure table, from its flat layout: one new str per distinct string, dicts sized up front.
 PyRef closure_table_to_py(const FlatClosure& table);
+// {texts[t]: {label: {texts[u] for u in reach.of(t)}}} for every term t with a non-empty reach,
+// with one new str per text (texts holds every term number of the table). A failure of the
+// interpreter (MemoryError) passes unchanged; nothing partial is returned.
+PyRef reach_table_to_py(const ReachTable& reach, std::span<const Term> texts, PyObject* label);
 
 // A new list of new str, in order; works for any range of string-like elements.
 template <class Range>

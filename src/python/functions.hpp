@@ -1,4 +1,4 @@
-// The module's function table: eight fastcall wrappers in the order of ontarix.__all__.
+// The module's function table: nine fastcall wrappers in the order of ontarix.__all__.
 #pragma once
 
 #include <Python.h>
@@ -7,7 +7,7 @@
 
 namespace ontarix::py {
 
-inline constexpr std::size_t kFunctionCount = 8;
+inline constexpr std::size_t kFunctionCount = 9;
 
 // Method descriptors in table order; static storage, alive for the process.
 std::span<PyMethodDef, kFunctionCount> function_table() noexcept;

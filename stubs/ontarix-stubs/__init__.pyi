@@ -41,3 +41,10 @@ def max_information_content(
     entity2: str,
     predicates: set[str] | None = ...,
 ) -> float: ...
+def closure_from_relationships(
+    list_of_tuples: Sequence[tuple[str, str, str]],
+    *,
+    follow: set[str] | frozenset[str] | list[str] | tuple[str, ...] | None = None,
+    reflexive: bool = False,
+    label: str = "rdfs:subClassOf",
+) -> dict[str, dict[str, set[str]]]: ...

@@ -30,3 +30,6 @@ matches: list[str] = first.get_subject_best_matches() + first.get_object_best_ma
 metric: str = first.get_metric()
 fresh: "TermSetPairwiseSimilarity" = type(first).new()
 names: list[str] = ontarix.__all__
+ancestors: dict[str, dict[str, set[str]]] = ontarix.closure_from_relationships(
+    [("A", "is_a", "B")], follow={"is_a"}, reflexive=True, label="is_a"
+)
