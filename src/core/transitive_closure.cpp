@@ -267,7 +267,13 @@ NumberedEdges number_followed_edges(const TripleList& rows, const TermSet* follo
     Term last_predicate, last_child;
     bool have_predicate = false, followed = false;
     std::uint32_t last_child_number = kNone;
-    for (const Triple& row : rows) {
+    auto number = [&](Term text, std::size_t where) {
+        const std::uint32_t n = numbering.number(text);
+        if (n == out.first_seen.size()) out.first_seen.push_back(where);
+        return n;
+    };
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const Triple& row = rows[r];
         if (!have_predicate || !same_text(row.predicate, last_predicate)) {
             followed = follow == nullptr || follow->contains(row.predicate);
             last_predicate = row.predicate;
@@ -275,10 +281,10 @@ NumberedEdges number_followed_edges(const TripleList& rows, const TermSet* follo
         }
         if (!followed) continue;
         if (last_child_number == kNone || !same_text(row.subject, last_child)) {
-            last_child_number = numbering.number(row.subject);
+            last_child_number = number(row.subject, 2 * r);
             last_child = row.subject;
         }
-        out.edges.push_back({last_child_number, numbering.number(row.object)});
+        out.edges.push_back({last_child_number, number(row.object, 2 * r + 1)});
     }
     out.texts = numbering.release_texts();
     return out;

@@ -82,6 +82,10 @@ struct NumberedEdges {
     std::vector<Term> texts;
     // One edge per followed row, in row order; a repeated row gives a repeated edge.
     std::vector<Edge> edges;
+    // Term number -> where its text was first met: 2 * row index, plus 1 when it was that row's
+    // object (parent) rather than its subject (child). Lets a consumer hand back the strings it
+    // was given instead of copies.
+    std::vector<std::size_t> first_seen;
 };
 
 // Numbers the terms of the rows whose predicate is in `follow` (every row when follow is null; an

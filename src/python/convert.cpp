@@ -282,7 +282,7 @@ PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor) {
     return out;
 }
 
-TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
+TripleList to_triple_list(PyObject* obj, Anchor& anchor, std::vector<PyObject*>* items) {
     const bool builtin = PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
     if (!builtin) {
         if (is_str_instance(obj)) throw_cant_extract_str();
@@ -306,6 +306,7 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
     // is exhausted. Their items are kept.
     const bool keep_items = !builtin;
     if (keep_items) anchor.reserve(static_cast<std::size_t>(hint));
+    if (items != nullptr) items->reserve(static_cast<std::size_t>(hint));
     for (;;) {
         PyRef item = PyRef::steal(PyIter_Next(iter.get()));
         if (!item) {
@@ -313,6 +314,7 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
             break;
         }
         rows.push_back(to_triple(item.get()));
+        if (items != nullptr) items->push_back(item.get());
         if (keep_items) anchor.adopt(std::move(item));
     }
     return rows;
@@ -473,19 +475,32 @@ PyRef presized_dict(std::size_t entries) {
 
 }  // namespace
 
-PyRef reach_table_to_py(const ReachTable& reach, std::span<const Term> texts, PyObject* label) {
-    // Made up front and one after the other, so that the strings the sets read are close together
-    // in memory; released at the end (the containers hold their own references).
-    struct Strings {
-        std::vector<PyObject*> objects;
-        ~Strings() {
-            for (PyObject* s : objects) Py_DECREF(s);
+TermStrings::TermStrings(const NumberedEdges& numbered, std::span<PyObject* const> row_items) {
+    objects_.reserve(numbered.texts.size());
+    try {
+        for (std::size_t t = 0; t < numbered.texts.size(); ++t) {
+            const std::size_t where = numbered.first_seen[t];
+            PyObject* given = PyTuple_GET_ITEM(row_items[where / 2], where % 2 == 0 ? 0 : 2);
+            if (PyUnicode_CheckExact(given)) {
+                Py_INCREF(given);
+                objects_.push_back(given);
+            } else {
+                objects_.push_back(new_plain_str(numbered.texts[t]));
+            }
         }
-    } strings;
-    strings.objects.reserve(texts.size());
-    for (const Term text : texts) strings.objects.push_back(new_plain_str(text));
-    cache_str_hashes(strings.objects);
+    } catch (...) {
+        for (PyObject* s : objects_) Py_DECREF(s);
+        throw;
+    }
+    cache_str_hashes(objects_);
+}
 
+TermStrings::~TermStrings() {
+    for (PyObject* s : objects_) Py_DECREF(s);
+}
+
+PyRef reach_table_to_py(const ReachTable& reach, std::span<PyObject* const> strings,
+                        PyObject* label) {
     const std::size_t terms = reach.term_count();
     std::size_t keys = 0;
     for (std::size_t t = 0; t < terms; ++t) keys += reach.begin[t + 1] != reach.begin[t];
@@ -493,10 +508,10 @@ PyRef reach_table_to_py(const ReachTable& reach, std::span<const Term> texts, Py
     for (std::uint32_t t = 0; t < terms; ++t) {
         const std::span<const std::uint32_t> reached = reach.of(t);
         if (reached.empty()) continue;
-        const PyRef set = set_of_distinct_strs(reached, strings.objects);
+        const PyRef set = set_of_distinct_strs(reached, strings);
         const PyRef inner = presized_dict(1);
         if (PyDict_SetItem(inner.get(), label, set.get()) < 0) throw_pending();
-        if (PyDict_SetItem(out.get(), strings.objects[t], inner.get()) < 0) throw_pending();
+        if (PyDict_SetItem(out.get(), strings[t], inner.get()) < 0) throw_pending();
     }
     return out;
 }

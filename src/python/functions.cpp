@@ -241,8 +241,9 @@ PyObject* closure_from_relationships(PyObject*, PyObject* const* args, Py_ssize_
                                      PyObject* kwnames) noexcept {
     return call_function(kFromEdges, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
         Anchor anchor;
+        std::vector<PyObject*> row_items;
         TripleList rows = convert_argument(
-            kFromEdges, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor); });
+            kFromEdges, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor, &row_items); });
         const std::optional<TermSet> follow = convert_argument(kFromEdges, a, 1, to_predicate_filter);
         const bool reflexive =
             a[2] != nullptr && convert_argument(kFromEdges, a, 2, to_bool);
@@ -267,7 +268,9 @@ PyObject* closure_from_relationships(PyObject*, PyObject* const* args, Py_ssize_
                 PyUnicode_FromStringAndSize(label.data(), static_cast<Py_ssize_t>(label.size())));
             if (!key) throw_pending();
         }
-        return reach_table_to_py(reach, graph.texts, key.get());
+        // The result holds the caller's own plain strs (no copies to make, hash or free later).
+        const TermStrings strings(graph, row_items);
+        return reach_table_to_py(reach, strings.objects(), key.get());
     });
 }
 

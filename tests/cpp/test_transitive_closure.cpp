@@ -103,6 +103,8 @@ TEST(NumberFollowedEdges, NumbersOnlyTermsOfFollowedRows) {
     const TermSet follow{"is_a", "part_of"};
     const NumberedEdges numbered = number_followed_edges(rows, &follow);
     EXPECT_EQ(numbered.texts, (std::vector<Term>{"A", "B", "C"}));
+    // A in row 0 as child, B in row 0 as parent, C in row 1 as parent.
+    EXPECT_EQ(numbered.first_seen, (std::vector<std::size_t>{0, 1, 3}));
     std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
     for (const Edge& e : numbered.edges) edges.emplace_back(e.child, e.parent);
     EXPECT_EQ(edges, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{

@@ -109,6 +109,26 @@ def test_depth_costs_no_stack(rows):
     assert result["t0"][L] == {c for c, _, _ in rows[1:]} | {rows[-1][2]}
 
 
+class FreshRows:
+    """A sequence whose items exist only while it hands them out: new tuples of new strings."""
+
+    def __init__(self, n):
+        self.n = n
+
+    def __len__(self):
+        return self.n
+
+    def __getitem__(self, i):
+        if i >= self.n:
+            raise IndexError(i)
+        return ("".join(["t", str(i)]), "p", "".join(["t", str(i // 2)]))
+
+
+def test_rows_that_live_only_during_the_call():
+    rows = FreshRows(300)
+    assert closure(rows) == model([rows[i] for i in range(300)])
+
+
 def test_sets_are_independent_plain_objects_and_rows_are_untouched():
     class S(str):
         pass
