@@ -107,6 +107,12 @@ def test_depth_costs_no_stack(rows):
         set(range(1, len(rows) + 1)) if rows[-1][2] == "t2000" else {len(rows)}
     )
     assert result["t0"][L] == {c for c, _, _ in rows[1:]} | {rows[-1][2]}
+    # Large sets behave as any set while they shrink and grow again.
+    big = result["t0"][L]
+    for term in list(big)[::2]:
+        big.remove(term)
+    big |= {f"x{i}" for i in range(3000)}
+    assert len(big) == (len(rows) + 1) // 2 + 3000 and all(f"x{i}" in big for i in range(3000))
 
 
 class FreshRows:
