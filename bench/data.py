@@ -12,6 +12,8 @@ Derived, and cached as files next to the packages:
   genes_bp.csv     "gene,GO term" lines of every gene's biological-process profile, with one
                    gene's profile renamed "set1" (the input file of `run`)
 
+load_go_bp_edges() reads the biological-process parents and closure from the database itself.
+
 `python bench/data.py` prepares everything and prints the sizes.
 """
 
@@ -101,6 +103,33 @@ def _derive(root: Path, d: Path) -> None:
             name = "set1" if gene == ref else gene
             for term in sorted(profiles[gene]):
                 f.write(f"{name},{term}\n")
+
+
+def go_sqlite() -> Path | None:
+    """GO.db's SQLite database (fetched on first use), or None where it cannot be had."""
+    root = _fetch_packages(cache_dir() / "go")
+    return None if root is None else root / "usr/lib/R/site-library/GO.db/extdata/GO.sqlite"
+
+
+def load_go_bp_edges() -> tuple[list[tuple[str, str, str]], dict[str, set[str]]] | None:
+    """GO's biological-process branch as published: the (child, relationship type, parent) rows
+    of its direct parents (five relation types), and the ancestor closure that the GO tooling
+    computed from them, {term: ancestors} (neither reflexive nor rooted in owl:Thing). None where
+    the data cannot be had."""
+    path = go_sqlite()
+    if path is None:
+        return None
+    go = sqlite3.connect(path)
+    try:
+        ids = dict(go.execute("select _id, go_id from go_term"))
+        rows = [(ids[child], rel, ids[parent]) for child, parent, rel in go.execute(
+            "select _id, _parent_id, relationship_type from go_bp_parents")]
+        closure: dict[str, set[str]] = {}
+        for ancestor, offspring in go.execute("select _id, _offspring_id from go_bp_offspring"):
+            closure.setdefault(ids[offspring], set()).add(ids[ancestor])
+    finally:
+        go.close()
+    return rows, closure
 
 
 def load_go() -> Dataset | None:

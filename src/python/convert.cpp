@@ -1,9 +1,11 @@
 #include "python/convert.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "core/fault.hpp"
+#include "python/set_build.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -29,6 +31,12 @@ namespace {
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_cant_extract_str() {
     throw_error(PyExc_TypeError, PyUnicode_FromString("Can't extract `str` to `Vec`"));
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void throw_str_as_filter() {
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromString("expected a set of predicates, got a str "
+                                     "(write {'is_a'} rather than 'is_a')"));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_changed_size() {
@@ -264,7 +272,7 @@ PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor) {
     return out;
 }
 
-TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
+TripleList to_triple_list(PyObject* obj, Anchor& anchor, std::vector<PyObject*>* items) {
     const bool builtin = PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
     if (!builtin) {
         if (is_str_instance(obj)) throw_cant_extract_str();
@@ -288,6 +296,7 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
     // is exhausted. Their items are kept.
     const bool keep_items = !builtin;
     if (keep_items) anchor.reserve(static_cast<std::size_t>(hint));
+    if (items != nullptr) items->reserve(static_cast<std::size_t>(hint));
     for (;;) {
         PyRef item = PyRef::steal(PyIter_Next(iter.get()));
         if (!item) {
@@ -295,9 +304,41 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor) {
             break;
         }
         rows.push_back(to_triple(item.get()));
+        if (items != nullptr) items->push_back(item.get());
         if (keep_items) anchor.adopt(std::move(item));
     }
     return rows;
+}
+
+std::optional<TermSet> to_predicate_filter(PyObject* obj) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    if (PyAnySet_Check(obj)) {
+        TermSet out;
+        out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        Py_hash_t hash;
+        while (_PySet_NextEntry(obj, &pos, &key, &hash)) out.insert(to_term(key));
+        return out;
+    }
+    if (PyList_Check(obj) || PyTuple_Check(obj)) {
+        // Items read in place (not through a subclass's __iter__), so no Python code runs and the
+        // container stays as it is while it is read.
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        PyObject** items = PySequence_Fast_ITEMS(obj);
+        TermSet out;
+        out.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) out.insert(to_term(items[i]));
+        return out;
+    }
+    if (PyUnicode_Check(obj)) throw_str_as_filter();
+    throw_downcast(obj, "PySet");
+}
+
+bool to_bool(PyObject* obj) {
+    if (obj == Py_True) return true;
+    if (obj != Py_False) [[unlikely]] throw_downcast(obj, "PyBool");
+    return false;
 }
 
 PyRef float_to_py(double value) {
@@ -395,6 +436,72 @@ PyRef closure_table_to_py(const FlatClosure& table) {
         if (PyDict_SetItem(out.get(), str(table.subjects[i]), inner.get()) < 0) {
             fault_dict_set_item();
         }
+    }
+    return out;
+}
+
+namespace {
+
+// A new str holding `text`, with a failure of the interpreter left pending as it is.
+PyObject* new_plain_str(Term text) {
+    bool ascii = true;
+    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
+    PyObject* out;
+    if (ascii) {
+        out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+        if (out != nullptr && !text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
+    } else {
+        out = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    if (out == nullptr) throw_pending();
+    return out;
+}
+
+PyRef presized_dict(std::size_t entries) {
+    PyRef d = PyRef::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries)));
+    if (!d) throw_pending();
+    return d;
+}
+
+}  // namespace
+
+TermStrings::TermStrings(const NumberedEdges& numbered, std::span<PyObject* const> row_items) {
+    objects_.reserve(numbered.texts.size());
+    try {
+        for (std::size_t t = 0; t < numbered.texts.size(); ++t) {
+            const std::size_t where = numbered.first_seen[t];
+            PyObject* given = PyTuple_GET_ITEM(row_items[where / 2], where % 2 == 0 ? 0 : 2);
+            if (PyUnicode_CheckExact(given)) {
+                Py_INCREF(given);
+                objects_.push_back(given);
+            } else {
+                objects_.push_back(new_plain_str(numbered.texts[t]));
+            }
+        }
+    } catch (...) {
+        for (PyObject* s : objects_) Py_DECREF(s);
+        throw;
+    }
+    cache_str_hashes(objects_);
+}
+
+TermStrings::~TermStrings() {
+    for (PyObject* s : objects_) Py_DECREF(s);
+}
+
+PyRef reach_table_to_py(const ReachTable& reach, std::span<PyObject* const> strings,
+                        PyObject* label) {
+    const std::size_t terms = reach.term_count();
+    std::size_t keys = 0;
+    for (std::size_t t = 0; t < terms; ++t) keys += reach.begin[t + 1] != reach.begin[t];
+    PyRef out = presized_dict(keys);
+    for (std::uint32_t t = 0; t < terms; ++t) {
+        const std::span<const std::uint32_t> reached = reach.of(t);
+        if (reached.empty()) continue;
+        const PyRef set = set_of_distinct_strs(reached, strings);
+        const PyRef inner = presized_dict(1);
+        if (PyDict_SetItem(inner.get(), label, set.get()) < 0) throw_pending();
+        if (PyDict_SetItem(out.get(), strings[t], inner.get()) < 0) throw_pending();
     }
     return out;
 }

@@ -35,6 +35,7 @@
 
 #include "core/closure_table.hpp"
 #include "core/terms.hpp"
+#include "core/transitive_closure.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
 
@@ -104,8 +105,16 @@ ClosureTable to_closure_table(PyObject* obj);
 TermScoreMap to_term_score_map(PyObject* obj, Anchor& anchor);
 // dict of str -> dict of str -> real number.
 PairwiseScoreTable to_pairwise_score_table(PyObject* obj, Anchor& anchor);
-// A sequence (not a str) of 3-tuples of str, in order.
-TripleList to_triple_list(PyObject* obj, Anchor& anchor);
+// A sequence (not a str) of 3-tuples of str, in order. With `items`, also each row's tuple there
+// (borrowed: alive for the call, through the argument or the anchor).
+TripleList to_triple_list(PyObject* obj, Anchor& anchor, std::vector<PyObject*>* items = nullptr);
+// Absent or None -> no filter; a set, frozenset, list or tuple (or a subclass) of str -> the set of
+// its strings. A str alone is refused, although it is a sequence of str: `follow="is_a"` is the
+// usual slip for `follow={"is_a"}` and would otherwise follow the predicates "i", "s", "_", "a".
+// Runs no Python code.
+std::optional<TermSet> to_predicate_filter(PyObject* obj);
+// True or False, nothing else (no truthiness: `reflexive="no"` is a mistake, not a yes).
+bool to_bool(PyObject* obj);
 
 [[noreturn, gnu::cold, gnu::noinline]] void throw_wrong_tuple_length(Py_ssize_t length);
 
@@ -130,6 +139,26 @@ PyRef term_set_to_py(const TermSet& set);
 PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Term> texts);
 // A closure table, from its flat layout: one new str per distinct string, dicts sized up front.
 PyRef closure_table_to_py(const FlatClosure& table);
+// One str per numbered term, owning a reference to each: the str the rows held where it is a
+// plain str (as given to to_triple_list, whose `items` are passed here), else a new plain one.
+class TermStrings {
+public:
+    TermStrings(const NumberedEdges& numbered, std::span<PyObject* const> row_items);
+    TermStrings(const TermStrings&) = delete;
+    TermStrings& operator=(const TermStrings&) = delete;
+    ~TermStrings();
+
+    std::span<PyObject* const> objects() const noexcept { return objects_; }
+
+private:
+    std::vector<PyObject*> objects_;
+};
+
+// {strings[t]: {label: {strings[u] for u in reach.of(t)}}} for every term t with a non-empty
+// reach (strings: distinct plain strs, one per term number). A failure of the interpreter
+// (MemoryError) passes unchanged; nothing partial is returned.
+PyRef reach_table_to_py(const ReachTable& reach, std::span<PyObject* const> strings,
+                        PyObject* label);
 
 // A new list of new str, in order; works for any range of string-like elements.
 template <class Range>

@@ -11,6 +11,7 @@
 #include "core/numericize.hpp"
 #include "core/similarity.hpp"
 #include "core/terms.hpp"
+#include "core/transitive_closure.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
 #include "python/interpreter_waiter.hpp"
@@ -26,7 +27,7 @@ namespace {
 // ---- signatures ------------------------------------------------------------------------------
 
 // What each parameter converts to. Only used to check the signatures below at compile time.
-enum class Kind { String, Set, OptionalSet, ScoreMap, PairwiseTable, Closure, Triples };
+enum class Kind { String, Set, OptionalSet, ScoreMap, PairwiseTable, Closure, Triples, Bool };
 
 // Conversions that may run Python code must come first, so that no view taken from an earlier
 // argument is exposed to that code (see the lifetime policy in convert.hpp).
@@ -44,7 +45,7 @@ constexpr bool code_running_params_lead(const std::array<Kind, N>& kinds) {
 }
 
 InternedParams g_run_names, g_jaccard_names, g_mrca_names, g_intersection_names,
-    g_semantic_names, g_closure_names, g_phenomizer_names, g_max_ic_names;
+    g_semantic_names, g_closure_names, g_phenomizer_names, g_max_ic_names, g_from_edges_names;
 
 constexpr FunctionSpec kRun{"run", "run(input_file, closure_file)\n--\n\n",
                             {"input_file", "closure_file"}, 2, 2, &g_run_names};
@@ -69,6 +70,34 @@ constexpr FunctionSpec kMaxIc{
     "max_information_content(closure_table, entity1, entity2, predicates=...)\n--\n\n",
     {"closure_table", "entity1", "entity2", "predicates"}, 4, 3, &g_max_ic_names};
 
+// Options after the rows are keyword-only: by position they would read as riddles.
+constexpr FunctionSpec kFromEdges{
+    "closure_from_relationships",
+    "closure_from_relationships(list_of_tuples, *, follow=None, reflexive=False, "
+    "label='rdfs:subClassOf')\n--\n\n"
+    "The transitive closure of (child, predicate, parent) rows, as a closure table.\n"
+    "\n"
+    "Every term with at least one edge of a followed predicate maps to\n"
+    "{label: the set of terms reachable from it through followed edges}.\n"
+    "Terms on a cycle reach each other, themselves included; chains of any\n"
+    "depth are walked without recursion.\n"
+    "\n"
+    "follow: a set of the predicates to traverse; None follows every one,\n"
+    "  an empty set none. A bare str is refused: write {'is_a'}.\n"
+    "reflexive: True or False; True also lists each term of a followed edge\n"
+    "  as its own ancestor, and so keys terms without parents too.\n"
+    "label: the predicate key of every inner dict.\n"
+    "\n"
+    "Rows are read as relationships_to_closure_table reads them, with the\n"
+    "same errors.",
+    {"list_of_tuples", "follow", "reflexive", "label"},
+    4,
+    1,
+    &g_from_edges_names,
+    1,
+    nullptr,
+    true};
+
 static_assert(code_running_params_lead(std::array{Kind::String, Kind::String}));
 static_assert(code_running_params_lead(std::array{Kind::Set, Kind::Set}));
 static_assert(code_running_params_lead(std::array{Kind::ScoreMap}));
@@ -76,6 +105,8 @@ static_assert(code_running_params_lead(
     std::array{Kind::Closure, Kind::String, Kind::String, Kind::OptionalSet}));
 static_assert(code_running_params_lead(std::array{Kind::Triples}));
 static_assert(code_running_params_lead(std::array{Kind::PairwiseTable, Kind::Set, Kind::Set}));
+static_assert(code_running_params_lead(
+    std::array{Kind::Triples, Kind::OptionalSet, Kind::Bool, Kind::String}));
 
 // Absent or None: every predicate counts. An empty set is a filter that admits none.
 const TermSet* filter_of(const std::optional<TermSet>& predicates) noexcept {
@@ -210,6 +241,43 @@ PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
+PyObject* closure_from_relationships(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) noexcept {
+    return call_function(kFromEdges, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        Anchor anchor;
+        std::vector<PyObject*> row_items;
+        TripleList rows = convert_argument(
+            kFromEdges, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor, &row_items); });
+        const std::optional<TermSet> follow = convert_argument(kFromEdges, a, 1, to_predicate_filter);
+        const bool reflexive =
+            a[2] != nullptr && convert_argument(kFromEdges, a, 2, to_bool);
+        const Term label = a[3] != nullptr ? convert_argument(kFromEdges, a, 3, to_term)
+                                           : Term("rdfs:subClassOf");
+
+        NumberedEdges graph = number_followed_edges(rows, filter_of(follow));
+        // The numbered texts view the caller's strings, not the rows: the rows can go before the
+        // closure, the largest native part, is made.
+        rows = TripleList();
+        const ReachTable reach =
+            transitive_closure(static_cast<std::uint32_t>(graph.texts.size()), graph.edges, reflexive);
+        graph.edges = std::vector<Edge>();
+
+        const GcPause pause;
+        // The caller's label when it is a plain str; a subclass gives way to a plain copy.
+        PyRef key;
+        if (a[3] != nullptr && PyUnicode_CheckExact(a[3])) {
+            key = PyRef::borrow(a[3]);
+        } else {
+            key = PyRef::steal(
+                PyUnicode_FromStringAndSize(label.data(), static_cast<Py_ssize_t>(label.size())));
+            if (!key) throw_pending();
+        }
+        // The result holds the caller's own plain strs (no copies to make, hash or free later).
+        const TermStrings strings(graph, row_items);
+        return reach_table_to_py(reach, strings.objects(), key.get());
+    });
+}
+
 // ---- table ------------------------------------------------------------------------------------
 
 using FastcallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -221,7 +289,8 @@ PyMethodDef method(const FunctionSpec& f, FastcallWithKeywords fn) {
 }
 
 constexpr std::array<const FunctionSpec*, kFunctionCount> kSpecs{
-    &kRun, &kJaccard, &kMrca, &kIntersection, &kSemantic, &kClosure, &kPhenomizer, &kMaxIc};
+    &kRun,     &kJaccard,    &kMrca,  &kIntersection, &kSemantic,
+    &kClosure, &kPhenomizer, &kMaxIc, &kFromEdges};
 
 std::array<PyMethodDef, kFunctionCount> g_methods{
     method(kRun, run),
@@ -232,6 +301,7 @@ std::array<PyMethodDef, kFunctionCount> g_methods{
     method(kClosure, relationships_to_closure_table),
     method(kPhenomizer, phenomizer_score),
     method(kMaxIc, max_information_content),
+    method(kFromEdges, closure_from_relationships),
 };
 
 }  // namespace

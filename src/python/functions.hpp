@@ -1,4 +1,5 @@
-// The module's function table: eight fastcall wrappers in the order of ontarix.__all__.
+// The module's function table: nine fastcall wrappers in the order of ontarix.__all__ (where the
+// class ClosureIndex stands between the first eight and the last).
 #pragma once
 
 #include <Python.h>
@@ -7,7 +8,9 @@
 
 namespace ontarix::py {
 
-inline constexpr std::size_t kFunctionCount = 8;
+inline constexpr std::size_t kFunctionCount = 9;
+// The functions before ClosureIndex in ontarix.__all__.
+inline constexpr std::size_t kFunctionsBeforeClasses = 8;
 
 // Method descriptors in table order; static storage, alive for the process.
 std::span<PyMethodDef, kFunctionCount> function_table() noexcept;

@@ -81,8 +81,14 @@ PyObject* init_module() {
     if (name == nullptr) throw_pending();
     const PyRef module_name = PyRef::steal(PyUnicode_FromString(name));
     if (!module_name) throw_pending();
-    for (PyMethodDef& def : function_table()) add_function(module.get(), module_name.get(), &def);
+    const auto functions = function_table();
+    for (std::size_t i = 0; i < kFunctionsBeforeClasses; ++i) {
+        add_function(module.get(), module_name.get(), &functions[i]);
+    }
     add_class(module.get(), closure_index_type());
+    for (std::size_t i = kFunctionsBeforeClasses; i < functions.size(); ++i) {
+        add_function(module.get(), module_name.get(), &functions[i]);
+    }
     return module.release();
 }
 

@@ -101,3 +101,10 @@ class ClosureIndex:
         measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
         threads: int | None = None,
     ) -> dict[str, list[tuple[str, float]]]: ...
+def closure_from_relationships(
+    list_of_tuples: Sequence[tuple[str, str, str]],
+    *,
+    follow: set[str] | frozenset[str] | list[str] | tuple[str, ...] | None = None,
+    reflexive: bool = False,
+    label: str = "rdfs:subClassOf",
+) -> dict[str, dict[str, set[str]]]: ...

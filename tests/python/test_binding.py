@@ -17,6 +17,7 @@ class twins:
     def relationships_to_closure_table(list_of_tuples): ...
     def phenomizer_score(map, entity1, entity2): ...
     def max_information_content(closure_table, entity1, entity2, predicates=None): ...
+    def closure_from_relationships(list_of_tuples, *, follow=None, reflexive=False, label="rdfs:subClassOf"): ...
 
 
 for _name, _fn in list(vars(twins).items()):
@@ -42,6 +43,12 @@ BINDING_ERRORS = [
     ("mrca_and_score", (), {"Map": {}}, "mrca_and_score() got an unexpected keyword argument 'Map'"),
     ("relationships_to_closure_table", (), {"list_of_tuple": []}, "relationships_to_closure_table() got an unexpected keyword argument 'list_of_tuple'"),
     ("run", (), {"\udc80": 1}, "run() got an unexpected keyword argument '\udc80'"),
+    # keyword-only options, worded as for a function defined in Python
+    ("closure_from_relationships", ([], None), {}, "closure_from_relationships() takes 1 positional argument but 2 were given"),
+    ("closure_from_relationships", ([], None, True), {"label": "x"}, "closure_from_relationships() takes 1 positional argument but 3 positional arguments (and 1 keyword-only argument) were given"),
+    ("closure_from_relationships", (), {"follow": None}, "closure_from_relationships() missing 1 required positional argument: 'list_of_tuples'"),
+    ("closure_from_relationships", ([],), {"list_of_tuples": []}, "closure_from_relationships() got multiple values for argument 'list_of_tuples'"),
+    ("closure_from_relationships", ([],), {"reflexiv": True}, "closure_from_relationships() got an unexpected keyword argument 'reflexiv'"),
     # the keyword errors come before the check for missing parameters
     ("get_intersection", (), {"set3": S}, "get_intersection() got an unexpected keyword argument 'set3'"),
 ]
@@ -86,6 +93,7 @@ def test_single_parameter_too_many(name, args, kwargs, message):
         ("semantic_jaccard_similarity", ({},), {"entity2": "b", "entity1": "a", "predicates": set()}),
         ("phenomizer_score", (), {"entity2": S, "entity1": S, "map": {}}),
         ("max_information_content", (), {"closure_table": {}, "entity1": "a", "entity2": "b"}),
+        ("closure_from_relationships", (), {"label": "x", "reflexive": True, "follow": None, "list_of_tuples": []}),
         # keyword names that are not interned still match by their text
         ("jaccard_similarity", (), {"".join(["se", "t1"]): S, "".join(["se", "t2"]): S}),
     ],

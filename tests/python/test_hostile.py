@@ -502,6 +502,8 @@ NOMEMORY_SCENARIOS = {
     "closure-table": "fn, args, post = o.relationships_to_closure_table, (rows,), table_items",
     "closure-table-sequence": "fn, args, post = o.relationships_to_closure_table, (Rows(rows),), table_items",
     "closure-table-bad-row": "fn, args = o.relationships_to_closure_table, (rows + [('a', 'p')],)",
+    "closure-from-relationships": "fn, args, kwargs, post = o.closure_from_relationships, (rows + [('obj3', 'pred1', 'subj3'), ('subj1', 'pred1', 'subj1')],), {'follow': {'pred1', 'q'}, 'reflexive': True}, table_items",
+    "closure-from-relationships-bad-option": "fn, args, kwargs = o.closure_from_relationships, (rows,), {'follow': 'pred1'}",
     "phenomizer": "fn, args = o.phenomizer_score, (pairs, {'alpha', 'beta'}, {'gamma', 'delta'})",
     "phenomizer-fault": "fn, args = o.phenomizer_score, (pairs, {'alpha', 'beta'}, {'gamma', 'epsilon'})",
 }

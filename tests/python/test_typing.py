@@ -33,6 +33,8 @@ def test_typed_usage_passes():
         ("x: str = ontarix.jaccard_similarity({'a'}, {'b'})", "Incompatible types in assignment"),
         ("ontarix.mrca_and_score(mapping={})", 'Unexpected keyword argument "mapping"'),
         ("ontarix.PanicException", 'has no attribute "PanicException"'),
+        # a bare str is a sequence of str, but no predicate filter
+        ("ontarix.closure_from_relationships([], follow='is_a')", "incompatible type"),
     ],
 )
 def test_misuse_is_reported(snippet, complaint):
