@@ -174,11 +174,21 @@ def main() -> int:
         print(f"terms whose ancestors differ from GO's own closure (go_bp_offspring): {mismatches}")
     del result
 
+    if expected is not None:
+        index = ontarix.ClosureIndex.from_relationships(rows)
+        differ = sum(index.ancestors(t) != expected.get(t, set()) for t in keys)
+        print(f"terms whose ancestors in ClosureIndex.from_relationships differ: {differ}")
+        del index
+
     module = best_of(lambda: ontarix.closure_from_relationships(rows), 2 * rep)
     print(f"  {'closure_from_relationships':<40} {module * 1e3:9.1f} ms")
+    index_time = best_of(lambda: ontarix.ClosureIndex.from_relationships(rows), 2 * rep)
+    print(f"  {'ClosureIndex.from_relationships':<40} {index_time * 1e3:9.1f} ms")
     walk = best_of(lambda: py_walk_lru(rows), rep)
     print(f"  {'memoized walk (lru_cache, frozensets)':<40} {walk * 1e3:9.1f} ms  "
           f"{walk / module:6.1f}x  (target >= 4x)")
+    print(f"  {'  the same walk vs the index':<40} {'':>12}  {walk / index_time:6.1f}x"
+          f"  (target >= 20x)")
     walk = best_of(lambda: py_walk(rows), rep)
     print(f"  {'memoized walk, hand-tuned':<40} {walk * 1e3:9.1f} ms  {walk / module:6.1f}x")
     try:

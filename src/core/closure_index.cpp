@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -52,6 +55,88 @@ std::vector<std::uint32_t> sorted_by_text(const std::vector<Term>& texts,
     });
     for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].term;
     return order;
+}
+
+// Copies the used texts into the index in byte order; returns each source number's new number.
+// The text lookup (index.numbers) is left to TextLookup.
+std::vector<std::uint32_t> number_in_text_order(ClosureIndex& index, const std::vector<Term>& texts,
+                                                const std::vector<std::uint8_t>& used) {
+    const std::vector<std::uint32_t> order = sorted_by_text(texts, used);
+    const auto n = static_cast<std::uint32_t>(order.size());
+    std::vector<std::uint32_t> new_of(texts.size(), UINT32_MAX);
+    index.texts.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        new_of[order[i]] = i;
+        index.texts.push_back(index.arena.store(texts[order[i]]));
+    }
+    return new_of;
+}
+
+// Fills index.numbers from index.texts on a thread of its own while the build goes on: a table
+// of every text, touched by nothing else until finish(). The build is single-threaded otherwise,
+// and this table is a few percent of it that a second core can take. Without a thread to be had,
+// the table is filled by finish().
+class TextLookup {
+public:
+    explicit TextLookup(ClosureIndex& index) : index_(index) {
+        try {
+            thread_ = std::thread([this] {
+                try {
+                    fill(index_);
+                } catch (...) {
+                    failure_ = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            inline_ = true;
+        }
+    }
+    TextLookup(const TextLookup&) = delete;
+    TextLookup& operator=(const TextLookup&) = delete;
+    ~TextLookup() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void finish() {
+        if (inline_) {
+            fill(index_);
+            return;
+        }
+        thread_.join();
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    static void fill(ClosureIndex& index) {
+        index.numbers.reserve(index.size());
+        for (const Term text : index.texts) index.numbers.number(text);
+    }
+
+    ClosureIndex& index_;
+    std::thread thread_;
+    std::exception_ptr failure_;
+    bool inline_ = false;
+};
+
+// The table's own information content from frequencies: count / total, for counts that are 0
+// (a term no row holds) left at 0.0.
+void set_frequency_ic(ClosureIndex& index, const std::vector<std::uint64_t>& counts,
+                      std::uint64_t total) {
+    index.ic.assign(index.size(), 0.0);
+    if (total == 0) return;
+    const auto all = static_cast<double>(total);
+    for (std::uint32_t t = 0; t < index.size(); ++t) {
+        if (counts[t] != 0) index.ic[t] = -std::log2(static_cast<double>(counts[t]) / all);
+    }
+}
+
+void set_custom_ic(ClosureIndex& index, const TermScoreMap& ic) {
+    index.custom_ic = true;
+    index.ic.assign(index.size(), 0.0);
+    for (std::uint32_t t = 0; t < index.size(); ++t) {
+        const auto found = ic.find(index.texts[t]);
+        if (found != ic.end()) index.ic[t] = found->second;
+    }
 }
 
 bool filter_admits(const TermSet* filter, Term predicate) {
@@ -251,35 +336,18 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term
     }
 
     ClosureIndex index;
-    const std::vector<std::uint32_t> order = sorted_by_text(rows.texts, used);
-    const auto n = static_cast<std::uint32_t>(order.size());
-    std::vector<std::uint32_t> new_of(rows.texts.size(), UINT32_MAX);
-    index.texts.reserve(n);
-    index.numbers.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        new_of[order[i]] = i;
-        const Term text = index.arena.store(rows.texts[order[i]]);
-        index.texts.push_back(text);
-        index.numbers.number(text);
-    }
+    const std::vector<std::uint32_t> new_of = number_in_text_order(index, rows.texts, used);
+    TextLookup lookup(index);
+    const std::uint32_t n = index.size();
     index.is_subject.assign(n, 0);
     for (const std::uint32_t s : rows.subjects) index.is_subject[new_of[s]] = 1;
     index.subject_count = rows.subjects.size();
 
     Expansions expanded = expand_rows(rows, kept, new_of, n);
-    index.ic.assign(n, 0.0);
     if (custom_ic != nullptr) {
-        index.custom_ic = true;
-        for (std::uint32_t t = 0; t < n; ++t) {
-            const auto found = custom_ic->find(index.texts[t]);
-            if (found != custom_ic->end()) index.ic[t] = found->second;
-        }
-    } else if (expanded.total != 0) {
-        const auto total = static_cast<double>(expanded.total);
-        for (std::uint32_t t = 0; t < n; ++t) {
-            const std::uint64_t count = expanded.counts[t];
-            if (count != 0) index.ic[t] = -std::log2(static_cast<double>(count) / total);
-        }
+        set_custom_ic(index, *custom_ic);
+    } else {
+        set_frequency_ic(index, expanded.counts, expanded.total);
     }
     rank_terms(index, custom_ic == nullptr ? &expanded.counts : nullptr);
     expanded.counts = {};
@@ -287,16 +355,55 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term
     const std::vector<std::size_t> scoring = fill_expansions(index, expanded.raw, holders);
     expanded.raw = {};
     fill_scored(index, holders, scoring);
+    lookup.finish();
     return index;
 }
 
 void set_information_content(ClosureIndex& index, const TermScoreMap& ic) {
-    index.custom_ic = true;
-    for (std::uint32_t t = 0; t < index.size(); ++t) {
-        const auto found = ic.find(index.texts[t]);
-        index.ic[t] = found != ic.end() ? found->second : 0.0;
-    }
+    set_custom_ic(index, ic);
     derive_scores(index);
+}
+
+ClosureIndex build_closure_index(NumberedEdges graph, bool reflexive,
+                                 const TermScoreMap* custom_ic) {
+    if (graph.texts.size() >= UINT32_MAX) throw std::length_error("too many distinct terms");
+    ClosureIndex index;
+    // Numbered in byte order before the closure is taken, so that the closure's ascending lists
+    // are the index's expansions as they come.
+    const std::vector<std::uint32_t> new_of =
+        number_in_text_order(index, graph.texts, std::vector<std::uint8_t>(graph.texts.size(), 1));
+    graph.texts = {};
+    TextLookup lookup(index);
+    for (Edge& edge : graph.edges) edge = {new_of[edge.child], new_of[edge.parent]};
+    const std::uint32_t n = index.size();
+    ReachTable reach = transitive_closure(n, graph.edges, reflexive);
+    graph.edges = {};
+    index.expansions.begin = std::move(reach.begin);
+    index.expansions.items = std::move(reach.reached);
+
+    // One row per term with a reach: a term's frequency is the number of terms that reach it.
+    index.is_subject.assign(n, 0);
+    for (std::uint32_t t = 0; t < n; ++t) {
+        index.is_subject[t] = !index.expansions.of(t).empty();
+        index.subject_count += index.is_subject[t];
+    }
+    const TermLists holders = holders_of(index.expansions, n);
+    std::vector<std::uint64_t> counts(n);
+    for (std::uint32_t t = 0; t < n; ++t) counts[t] = holders.of(t).size();
+    if (custom_ic != nullptr) {
+        set_custom_ic(index, *custom_ic);
+    } else {
+        set_frequency_ic(index, counts, index.expansions.items.size());
+    }
+    rank_terms(index, custom_ic == nullptr ? &counts : nullptr);
+    std::vector<std::size_t> scoring(n, 0);
+    for (std::uint32_t t = 0; t < n; ++t) {
+        if (index.rank_of[t] == ClosureIndex::kNoRank) continue;
+        for (const std::uint32_t s : holders.of(t)) ++scoring[s];
+    }
+    fill_scored(index, holders, scoring);
+    lookup.finish();
+    return index;
 }
 
 void restore_derived(ClosureIndex& index) {
@@ -304,23 +411,6 @@ void restore_derived(ClosureIndex& index) {
     index.numbers.reserve(index.size());
     for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.number(index.texts[t]);
     derive_scores(index);
-}
-
-ClosureIndex build_closure_index(std::vector<Term> texts, TermLists&& reach,
-                                 const TermScoreMap* custom_ic) {
-    ClosureRows rows;
-    rows.texts = std::move(texts);
-    rows.predicate_texts.push_back(Term());
-    for (std::uint32_t t = 0; t < rows.texts.size(); ++t) {
-        const std::span<const std::uint32_t> reached = reach.of(t);
-        if (reached.empty()) continue;
-        rows.subjects.push_back(t);
-        rows.groups.push_back({t, 0, reach.begin[t], reach.begin[t + 1]});
-    }
-    rows.objects = std::move(reach.items);
-    reach = {};
-    rows.distinct_objects = false;  // callers may repeat a term in a list
-    return build_closure_index(rows, nullptr, custom_ic);
 }
 
 std::uint32_t common_rank(const ClosureIndex& index, std::uint32_t a, std::uint32_t b) noexcept {

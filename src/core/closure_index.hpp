@@ -42,6 +42,7 @@
 #include "core/string_arena.hpp"
 #include "core/term_numbering.hpp"
 #include "core/terms.hpp"
+#include "core/transitive_closure.hpp"
 
 namespace ontarix {
 
@@ -111,10 +112,10 @@ ClosureRows closure_rows_of(const ClosureTable& table);
 ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term>* filter,
                                  const TermScoreMap* custom_ic);
 
-// Builds the index from ready expansions: term t of `texts` expands to reach.of(t) (numbers into
-// `texts`, repeats allowed), as if each were the one predicate row of a table. Every term with a
-// non-empty expansion is a subject. Consumes `reach`.
-ClosureIndex build_closure_index(std::vector<Term> texts, TermLists&& reach,
+// Builds the index of the transitive closure of numbered edges (see transitive_closure.hpp), as if
+// each term with a non-empty closure were a subject with one predicate row holding it. Consumes
+// the graph; its texts must stay valid until this returns.
+ClosureIndex build_closure_index(NumberedEdges graph, bool reflexive,
                                  const TermScoreMap* custom_ic);
 
 // Replaces the information content by the caller's values (terms `ic` lacks get 0.0) and

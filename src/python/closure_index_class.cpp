@@ -15,6 +15,7 @@
 #include "core/index_state.hpp"
 #include "core/profile_measures.hpp"
 #include "core/similarity_record.hpp"
+#include "core/transitive_closure.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
 #include "python/index_input.hpp"
@@ -22,6 +23,8 @@
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
 #include "python/record_class.hpp"
+#include "python/str_edges.hpp"
+#include "python/str_triples.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -72,6 +75,8 @@ InternedParams g_kNew_names;
 constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predicates", "information_content"},
                             3, 1, &g_kNew_names, 2, "ClosureIndex", true};
 INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
+INDEX_SPEC(kFromRelationships, "from_relationships",
+           (Params{"list_of_tuples", "follow", "reflexive", "information_content"}), 4, 1, 1, 1);
 INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1, 1);
 INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
@@ -87,8 +92,8 @@ INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "t
 INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
 #undef INDEX_SPEC
 
-constexpr std::array<const FunctionSpec*, 14> kSpecs{
-    &kNew, &kFromFile, &kFromState, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
+constexpr std::array<const FunctionSpec*, 15> kSpecs{
+    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
     &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -173,6 +178,34 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
         rows.objects = std::move(closure.values);
         return wrap(reinterpret_cast<PyTypeObject*>(cls),
                     build_closure_index(rows, nullptr, ic ? &ic->map : nullptr));
+    });
+}
+
+PyObject* from_relationships(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    return call_function(kFromRelationships, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        // Converted as closure_from_relationships converts them, with the same errors. Rows of
+        // exact strs are numbered by their strs; any others are converted first.
+        const bool exact = exact_str_rows(kFromRelationships, a);
+        Anchor anchor;
+        TripleList rows;
+        if (!exact) {
+            rows = convert_argument(kFromRelationships, a, 0,
+                                    [&](PyObject* o) { return to_triple_list(o, anchor); });
+        }
+        const std::optional<TermSet> follow =
+            convert_argument(kFromRelationships, a, 1, to_predicate_filter);
+        const bool reflexive = a[2] != nullptr && convert_argument(kFromRelationships, a, 2, to_bool);
+        NumberedEdges graph = exact ? number_exact_str_edges(a[0], follow ? &*follow : nullptr).graph
+                                    : number_followed_edges(rows, follow ? &*follow : nullptr);
+        rows = TripleList();
+        ClosureIndex index = build_closure_index(std::move(graph), reflexive, nullptr);
+        // A custom IC's values may run Python code; the index no longer views the rows.
+        if (const auto ic =
+                information_content_argument(kFromRelationships, "information_content", a[3])) {
+            set_information_content(index, ic->map);
+        }
+        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(index));
     });
 }
 
@@ -542,6 +575,13 @@ PyMethodDef g_methods[] = {
            "'term,term it expands to' lines (UTF-8, no header). Problems with the file raise\n"
            "OSError (FileNotFoundError, PermissionError, IsADirectoryError, ...); malformed\n"
            "content raises ValueError naming the line and byte offset."),
+    method(kFromRelationships, from_relationships, METH_CLASS,
+           "from_relationships($type, list_of_tuples, *, follow=None, reflexive=False, "
+           "information_content=None)\n--\n\n"
+           "The index of the transitive closure of (child, predicate, parent) rows: the\n"
+           "closure that closure_from_relationships returns, built straight into the index\n"
+           "without the dict in between. follow and reflexive as there; the rows and follow\n"
+           "are converted with the same errors."),
     method(kFromState, from_state, METH_CLASS,
            "_from_state($type, state)\n--\n\n"
            "Rebuilds an index from its stored form (used by pickle)."),

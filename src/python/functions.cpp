@@ -19,6 +19,7 @@
 #include "python/str_closure.hpp"
 #include "python/str_scores.hpp"
 #include "python/str_sets.hpp"
+#include "python/str_edges.hpp"
 #include "python/str_triples.hpp"
 
 namespace ontarix::py {
@@ -244,17 +245,31 @@ PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t n
 PyObject* closure_from_relationships(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) noexcept {
     return call_function(kFromEdges, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
+        // Rows of exact strs are numbered by their strs, which the result then holds; any others
+        // are converted first, and the result holds the caller's plain strs where there are any.
+        const bool exact = exact_str_rows(kFromEdges, a);
         Anchor anchor;
         std::vector<PyObject*> row_items;
-        TripleList rows = convert_argument(
-            kFromEdges, a, 0, [&](PyObject* o) { return to_triple_list(o, anchor, &row_items); });
+        TripleList rows;
+        if (!exact) {
+            rows = convert_argument(kFromEdges, a, 0, [&](PyObject* o) {
+                return to_triple_list(o, anchor, &row_items);
+            });
+        }
         const std::optional<TermSet> follow = convert_argument(kFromEdges, a, 1, to_predicate_filter);
         const bool reflexive =
             a[2] != nullptr && convert_argument(kFromEdges, a, 2, to_bool);
         const Term label = a[3] != nullptr ? convert_argument(kFromEdges, a, 3, to_term)
                                            : Term("rdfs:subClassOf");
 
-        NumberedEdges graph = number_followed_edges(rows, filter_of(follow));
+        StrEdges exact_edges;
+        NumberedEdges graph;
+        if (exact) {
+            exact_edges = number_exact_str_edges(a[0], filter_of(follow));
+            graph = std::move(exact_edges.graph);
+        } else {
+            graph = number_followed_edges(rows, filter_of(follow));
+        }
         // The numbered texts view the caller's strings, not the rows: the rows can go before the
         // closure, the largest native part, is made.
         rows = TripleList();
@@ -271,6 +286,10 @@ PyObject* closure_from_relationships(PyObject*, PyObject* const* args, Py_ssize_
             key = PyRef::steal(
                 PyUnicode_FromStringAndSize(label.data(), static_cast<Py_ssize_t>(label.size())));
             if (!key) throw_pending();
+        }
+        if (exact) {
+            // Every str has its hash cached by the numbering.
+            return reach_table_to_py(reach, exact_edges.strings, key.get());
         }
         // The result holds the caller's own plain strs (no copies to make, hash or free later).
         const TermStrings strings(graph, row_items);

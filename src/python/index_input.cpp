@@ -8,89 +8,12 @@
 #include "core/term_numbering.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
+#include "python/str_numbering.hpp"
 
 namespace ontarix::py {
 namespace {
 
 // ---- numbering a closure table's exact strs -----------------------------------------------------
-
-// Numbers exact strs by the hash the interpreter has already cached in each of them (and in
-// every set entry), so numbering a million-entry table never hashes a text again: a probe
-// compares the cached hash, then the object pointer (tables built by one program share their
-// str objects), and only then the text. Equal exact strs have equal hashes and equal UTF-8, so
-// this numbers texts exactly as numbering by bytes would. The hash is the interpreter's own
-// randomised one: crafted keys collide here no more than in the dicts that already hold them.
-class StrNumbering {
-public:
-    explicit StrNumbering(std::size_t expected) {
-        std::size_t capacity = 1024;
-        while (capacity < expected * 2) capacity *= 2;
-        slots_.assign(capacity, Slot{});
-    }
-
-    // Starts loading the slot a later number() call with this hash will probe first.
-    void prefetch(Py_hash_t hash) const noexcept {
-        __builtin_prefetch(&slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)]);
-    }
-
-    static constexpr std::uint32_t kNotExact = UINT32_MAX;
-
-    // The number of `obj`, or kNotExact when it is no exact str (then it is left to the caller).
-    // An object met before is recognised by its address alone, without reading it.
-    std::uint32_t number(PyObject* obj, Py_hash_t hash, std::vector<Term>& texts) {
-        const Slot& slot = slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)];
-        if (slot.str == obj) [[likely]] return slot.id;
-        return number_slow(obj, hash, texts);
-    }
-
-private:
-    [[gnu::noinline]] std::uint32_t number_slow(PyObject* obj, Py_hash_t hash,
-                                                std::vector<Term>& texts) {
-        const auto tag = static_cast<std::uint32_t>(static_cast<std::size_t>(hash) >> 32);
-        std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
-        for (;;) {
-            Slot& slot = slots_[i];
-            if (slot.str == obj) return slot.id;
-            if (slot.str == nullptr || slot.tag == tag) {
-                if (!PyUnicode_CheckExact(obj)) return kNotExact;
-                if (slot.str != nullptr) {
-                    if (same_text(texts[slot.id], to_term(obj))) return slot.id;
-                    i = (i + 1) & (slots_.size() - 1);
-                    continue;
-                }
-                // New: its text is taken (and validated) now, as the conversion would.
-                texts.push_back(to_term(obj));
-                slot = {obj, tag, static_cast<std::uint32_t>(texts.size() - 1)};
-                if (++used_ * 2 > slots_.size()) grow();
-                return static_cast<std::uint32_t>(texts.size() - 1);
-            }
-            i = (i + 1) & (slots_.size() - 1);
-        }
-    }
-
-    // 16 bytes, so four share a cache line. The slot is found by the low bits of the hash and
-    // the high half is kept to settle most mismatches without reading the texts.
-    struct Slot {
-        PyObject* str = nullptr;
-        std::uint32_t tag = 0;
-        std::uint32_t id = 0;
-    };
-
-    void grow() {
-        std::vector<Slot> old(slots_.size() * 2, Slot{});
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.str == nullptr) continue;
-            const Py_hash_t hash = PyObject_Hash(slot.str);  // cached in an exact str
-            std::size_t i = static_cast<std::size_t>(hash) & (slots_.size() - 1);
-            while (slots_[i].str != nullptr) i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = slot;
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
-};
 
 // Predicates are few: numbered by text.
 std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& numbers, Term text) {

@@ -87,18 +87,20 @@ PyRef group_rows(PyObject* const* rows, Py_ssize_t count) {
 
 }  // namespace
 
-PyRef exact_str_closure_table(const FunctionSpec& f, const BoundArgs& a) {
+bool exact_str_rows(const FunctionSpec& f, const BoundArgs& a) {
     PyObject* const arg = a[0];
-    if (!PyList_CheckExact(arg) && !PyTuple_CheckExact(arg)) return PyRef();
+    if (!PyList_CheckExact(arg) && !PyTuple_CheckExact(arg)) return false;
+    PyObject* const* const rows = PySequence_Fast_ITEMS(arg);
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(arg);
+    return convert_argument(f, a, 0, [&](PyObject*) { return validate_rows(rows, count); });
+}
+
+PyRef exact_str_closure_table(const FunctionSpec& f, const BoundArgs& a) {
     // An exact list's item array can only move if Python code runs; none does from here on, and
     // with the collector paused no finalizer can either.
     const GcPause pause;
-    PyObject* const* const rows = PySequence_Fast_ITEMS(arg);
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(arg);
-    if (!convert_argument(f, a, 0, [&](PyObject*) { return validate_rows(rows, count); })) {
-        return PyRef();
-    }
-    return group_rows(rows, count);
+    if (!exact_str_rows(f, a)) return PyRef();
+    return group_rows(PySequence_Fast_ITEMS(a[0]), PySequence_Fast_GET_SIZE(a[0]));
 }
 
 }  // namespace ontarix::py

@@ -35,6 +35,12 @@
 
 namespace ontarix::py {
 
+// Parameter 0 of f is the rows: true when they are an exact list or tuple of 3-tuples of exact
+// strs, every row validated (raising the conversion's errors, wrapped with the parameter name, as
+// convert_argument(f, a, 0, to_triple_list) would); false, with nothing raised, when the rows are
+// no exact list or tuple or a string is a str subclass. No Python code runs.
+bool exact_str_rows(const FunctionSpec& f, const BoundArgs& a);
+
 // Parameter 0 of f is the rows. Raises the conversion's errors (wrapped with the parameter name
 // as convert_argument(f, a, 0, to_triple_list) would); null, with nothing built, when the rows
 // are not an exact list or tuple or a string is a str subclass.

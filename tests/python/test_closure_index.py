@@ -344,3 +344,27 @@ def test_ctrl_c_ends_a_batch_promptly():
     )
     assert result.stdout.startswith("interrupted after"), result.stdout + result.stderr
     assert float(result.stdout.split()[-1]) < 3.0
+
+
+class Name(str):
+    """A str subclass: rows holding one take the converting route."""
+
+
+@pytest.mark.parametrize("follow, reflexive", [(None, False), ({"is_a"}, True), (set(), False)])
+@pytest.mark.parametrize("wrap", [str, Name])
+def test_from_relationships_is_the_index_of_the_closure(follow, reflexive, wrap):
+    rng = random.Random(4)
+    names = [f"T{i}" for i in range(60)]
+    rows = [(wrap(rng.choice(names)), rng.choice(["is_a", "part_of"]), rng.choice(names)) for _ in range(150)]
+    rows.append(("T1", "is_a", "T1"))  # a self-loop, and cycles among the random rows
+    table = ontarix.closure_from_relationships(rows, follow=follow, reflexive=reflexive)
+    expected = ontarix.ClosureIndex(table)
+    got = ontarix.ClosureIndex.from_relationships(rows, follow=follow, reflexive=reflexive)
+    assert len(got) == len(expected) == len(table)
+    for a in names:
+        assert got.ancestors(a) == expected.ancestors(a)
+        assert got.information_content(a) == expected.information_content(a)
+        for b in names[::7]:
+            assert got.max_information_content(a, b) == expected.max_information_content(a, b)
+    custom = ontarix.ClosureIndex.from_relationships(rows, information_content={"T3": 2.0})
+    assert custom.information_content("T3") == 2.0 and custom.information_content("T4") == 0.0
