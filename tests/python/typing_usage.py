@@ -3,8 +3,11 @@
 from typing import TYPE_CHECKING
 
 import ontarix
+from ontarix_cli import distributed_top_k
 
 if TYPE_CHECKING:
+    from distributed import Client
+
     from ontarix import TermSetPairwiseSimilarity
 
 closure: dict[str, dict[str, set[str]]] = ontarix.relationships_to_closure_table(
@@ -36,3 +39,7 @@ resnik: float = index.max_information_content("A", "B") + index.phenomizer({"A"}
 explained: list[tuple[str, str, str | None, float]] = index.best_matches({"A"}, {"B"})
 neighbours: dict[str, list[tuple[str, float]]] = index.top_k({"x": {"A"}}, k=3, measure="jaccard")
 row_sums = index.similarity_matrix([{"A"}, {"B"}]).sum(axis=1)
+
+
+def on_cluster(client: "Client") -> dict[str, list[tuple[str, float]]]:
+    return distributed_top_k(client, index, {"x": {"A"}}, {"y": frozenset({"B"})}, k=3, measure="jaccard")
