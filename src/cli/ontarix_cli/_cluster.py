@@ -116,12 +116,12 @@ def run_blocks(
             for i, (start, stop) in enumerate(bounds)
         ]
         position = {future.key: i for i, future in enumerate(futures)}
-        parts: list[Neighbours] = [{} for _ in bounds]
+        block_rows: list[Neighbours] = [{} for _ in bounds]
         completed = as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
-        for future, part in completed:
-            parts[position[future.key]] = part
+        for future, rows in completed:
+            block_rows[position[future.key]] = rows
             if on_block is not None:
-                on_block(len(part))
+                on_block(len(rows))
     except BaseException:
         client.cancel(futures)
         with contextlib.suppress(Exception):  # the first error is the one to report
@@ -130,8 +130,8 @@ def run_blocks(
     client.unregister_worker_plugin(name)
     # The blocks are consecutive slices of the queries: joined in order, they are in query order.
     result: Neighbours = {}
-    for part in parts:
-        result.update(part)
+    for rows in block_rows:
+        result.update(rows)
     return result
 
 
