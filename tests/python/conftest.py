@@ -58,3 +58,31 @@ def provoke_panic() -> BaseException:
 @pytest.fixture(scope="session")
 def panic_type() -> type:
     return type(provoke_panic())
+
+
+def random_profiles(n_terms, n_sets, seed, max_terms=6):
+    """A random DAG's closure table {term: {"is_a": ancestors}} and term-set profiles, with what
+    makes ranking hard: an empty profile (NaN scores), equal profiles (ties settled by name) and
+    names whose UTF-8 order differs from their UTF-16 order."""
+    import random
+
+    rng = random.Random(seed)
+    terms = [f"T{i:04d}" for i in range(n_terms)]
+    ancestors, table = [], {}
+    for i, term in enumerate(terms):
+        reached = {term, "owl:Thing"}
+        for parent in {rng.randrange(max(0, i - 30), i) for _ in range(rng.randint(1, 2))} if i else ():
+            reached |= ancestors[parent]
+        ancestors.append(reached)
+        table[term] = {"is_a": reached}
+    profiles = {f"p{i:04d}": set(rng.sample(terms, rng.randint(1, max_terms))) for i in range(n_sets)}
+    profiles["empty"] = set()
+    profiles["\uff5ewide"] = profiles["\U0001d538astral"] = profiles["dup"] = {terms[3], terms[7]}
+    return table, profiles
+
+
+def write_association(path, mapping):
+    """Writes {key: set of values} as sorted "key,value" lines, the files run and the commands read."""
+    path.write_text("".join(f"{key},{value}\n" for key, values in mapping.items()
+                            for value in sorted(values)), encoding="utf-8")
+    return str(path)

@@ -3,8 +3,11 @@
 from typing import TYPE_CHECKING
 
 import ontarix
+from ontarix_cli import distributed_top_k
 
 if TYPE_CHECKING:
+    from distributed import Client
+
     from ontarix import TermSetPairwiseSimilarity
 
 closure: dict[str, dict[str, set[str]]] = ontarix.relationships_to_closure_table(
@@ -39,3 +42,7 @@ row_sums = index.similarity_matrix([{"A"}, {"B"}]).sum(axis=1)
 ancestors: dict[str, dict[str, set[str]]] = ontarix.closure_from_relationships(
     [("A", "is_a", "B")], follow={"is_a"}, reflexive=True, label="is_a"
 )
+
+
+def on_cluster(client: "Client") -> dict[str, list[tuple[str, float]]]:
+    return distributed_top_k(client, index, {"x": {"A"}}, {"y": frozenset({"B"})}, k=3, measure="jaccard")

@@ -1,21 +1,29 @@
-"""Command line for ontarix's batch comparison.
+"""Command lines for ontarix, and ClosureIndex.top_k on a Dask cluster.
 
-    ontarix-run INPUT CLOSURE [--json]
+    ontarix-run INPUT CLOSURE [--measure {jaccard,phenomizer}] [--ic FILE] [--top K] [--json]
 
-Compares every named term set of INPUT with the set named "set1", both expanded through CLOSURE
-(two comma-separated association files), and prints one row per set: its id, the Jaccard index of
-the two expanded sets, and the sizes of the two expanded sets, highest score first.
+Compares every named term set of INPUT with the set named "set1" (two comma-separated association
+files) and prints one row per set, highest score first: its id, the score, and the sizes of the
+two sets compared. jaccard scores the Jaccard index of the sets expanded through CLOSURE;
+phenomizer scores the sets themselves by ClosureIndex.phenomizer.
+
+The neighbour search, `ontarix-neighbours`, is in ontarix_cli.neighbours; distributed_top_k runs
+ClosureIndex.top_k on a Dask cluster (`pip install 'ontarix[dask]'`).
 """
 
 from __future__ import annotations
 
 import argparse
 import json
-import math
 import os
 import sys
 import tempfile
-from typing import Any, Sequence
+from typing import Any, Sequence, TextIO
+
+from ontarix_cli._cluster import distributed_top_k
+from ontarix_cli._output import format_score, positive_int, report_error, write_stdout
+
+__all__ = ["distributed_top_k", "main"]
 
 PROG = "ontarix-run"
 
@@ -27,12 +35,22 @@ def _parser() -> argparse.ArgumentParser:
             'Compare every named term set of INPUT with the set named "set1". Both files are '
             "comma-separated association files without a header: INPUT pairs a set name with one "
             "term per line, CLOSURE pairs a term with one term it expands to (list a term with "
-            "itself to keep it). Each set is expanded through CLOSURE and scored by the Jaccard "
-            "index of its expansion and the expansion of set1."),
-        epilog="Output columns: set_id, best_score, subject_size (expanded set1), "
-               "object_size (expanded set). Rows are sorted by score, highest first, then by set id.")
+            "itself to keep it). By default each set is expanded through CLOSURE and scored by the "
+            "Jaccard index of its expansion and the expansion of set1."),
+        epilog="Output columns: set_id, best_score, subject_size, object_size: the sizes of set1 "
+               "and of the set, expanded for jaccard, as given for phenomizer. Rows are sorted by "
+               "score, highest first, then by set id.")
     p.add_argument("input", metavar="INPUT", help="association file of named term sets")
     p.add_argument("closure", metavar="CLOSURE", help="association file of term expansions")
+    p.add_argument("--measure", choices=("jaccard", "phenomizer"), default="jaccard",
+                   help="jaccard (default): Jaccard index of the expanded sets; phenomizer: "
+                        "best-match average of the terms' Resnik scores, with CLOSURE's own "
+                        "information content unless --ic gives one")
+    p.add_argument("--ic", metavar="FILE",
+                   help='"term,information content" lines to use instead (phenomizer only); '
+                        "terms it lacks have 0.0")
+    p.add_argument("--top", metavar="K", type=positive_int,
+                   help="print only the K best rows")
     p.add_argument("--json", action="store_true",
                    help="print a JSON array of objects instead of tab-separated text")
     return p
@@ -54,43 +72,65 @@ def _run_quietly(input_file: str, closure_file: str) -> list[Any]:
             os.close(saved)
 
 
-def _rows(records: Sequence[Any]) -> list[dict[str, Any]]:
-    rows = [
+def _sorted(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
+    rows.sort(key=lambda d: (-d["best_score"], d["set_id"]))
+    return rows
+
+
+def _jaccard_rows(input_file: str, closure_file: str) -> list[dict[str, Any]]:
+    return _sorted([
         {
             "set_id": r.get_set_id(),
             "best_score": r.get_best_score(),
             "subject_size": len(r.get_subject_termset()),
             "object_size": len(r.get_object_termset()),
         }
-        for r in records
-    ]
-    rows.sort(key=lambda d: (-d["best_score"], d["set_id"]))
-    return rows
+        for r in _run_quietly(input_file, closure_file)
+    ])
+
+
+def _phenomizer_rows(input_file: str, closure_file: str, ic_file: str | None) -> list[dict[str, Any]]:
+    from ontarix_cli._inputs import load
+
+    index, sets = load(input_file, closure_file, ic_file)
+    if "set1" not in sets:
+        raise ValueError(f'INPUT {input_file} has no set named "set1"')
+    reference = sets["set1"]
+    return _sorted([
+        {
+            "set_id": name,
+            "best_score": index.phenomizer(reference, terms),
+            "subject_size": len(reference),
+            "object_size": len(terms),
+        }
+        for name, terms in sets.items()
+    ])
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = _parser().parse_args(argv)
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if args.ic is not None and args.measure != "phenomizer":
+        parser.error("--ic applies to --measure phenomizer only")
     try:
-        records = _run_quietly(args.input, args.closure)
+        if args.measure == "jaccard":
+            rows = _jaccard_rows(args.input, args.closure)
+        else:
+            rows = _phenomizer_rows(args.input, args.closure, args.ic)
     except BaseException as exc:  # the module's PanicException derives from BaseException
-        if isinstance(exc, (KeyboardInterrupt, SystemExit)):
-            raise
-        text = str(exc).splitlines()[0] if str(exc) else type(exc).__name__
-        print(f"{PROG}: error: {text}", file=sys.stderr)
-        return 1
-    rows = _rows(records)
-    out = sys.stdout
-    try:
+        return report_error(PROG, exc)
+    if args.top is not None:
+        del rows[args.top:]
+
+    def write(out: TextIO) -> None:
         if args.json:
             json.dump(rows, out, indent=1, allow_nan=False)
             out.write("\n")
-        else:
-            out.write("set_id\tbest_score\tsubject_size\tobject_size\n")
-            for d in rows:
-                score = d["best_score"]
-                shown = repr(score) if math.isfinite(score) else str(score)
-                out.write(f"{d['set_id']}\t{shown}\t{d['subject_size']}\t{d['object_size']}\n")
-        out.flush()
-    except BrokenPipeError:  # e.g. piped into head
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return
+        out.write("set_id\tbest_score\tsubject_size\tobject_size\n")
+        for d in rows:
+            out.write(f"{d['set_id']}\t{format_score(d['best_score'])}\t"
+                      f"{d['subject_size']}\t{d['object_size']}\n")
+
+    write_stdout(write)
     return 0
