@@ -9,9 +9,9 @@ data.py; a synthetic ontology where the packages cannot be fetched). The index i
 ClosureIndex.from_file, the profiles read with the csv module. Each search runs once (they take a
 minute or more on a 2-core machine); the cluster's start is not timed, shipping the index to its
 workers is. Rates count distinct pairs of profiles, n(n-1)/2, for every variant, so they compare
-directly; the single call scores each pair once, while blocks of queries against all profiles
-score it from both sides. --chunked also times the chunked local search that ontarix-neighbours
-runs behind its progress bar.
+directly: the single call, and the pieces (pairs of blocks of profiles) that the distributed
+search and the local search behind ontarix-neighbours' progress bar (--chunked) are cut into,
+each score a pair once.
 """
 
 from __future__ import annotations
@@ -58,7 +58,7 @@ def main() -> int:
     ap.add_argument("--measure", default="phenomizer",
                     choices=("phenomizer", "jaccard", "expanded_jaccard"))
     ap.add_argument("--chunked", action="store_true",
-                    help="also time the chunked local search behind the progress bar")
+                    help="also time the local search in pieces behind the progress bar")
     ap.add_argument("--synthetic", type=int, metavar="N", help="a synthetic ontology of N terms")
     args = ap.parse_args()
 
@@ -84,13 +84,13 @@ def main() -> int:
     report("one top_k call (threads: every CPU)", single, pairs)
 
     if args.chunked:
-        from ontarix_cli._blocks import top_k_in_chunks
+        from ontarix_cli._blocks import top_k_in_pieces
 
         started = time.perf_counter()
-        chunked = top_k_in_chunks(index, profiles, None, args.k, args.measure, None, lambda _: None)
-        report("top_k in chunks (behind the progress bar)", time.perf_counter() - started,
+        chunked = top_k_in_pieces(index, profiles, args.k, args.measure, None, lambda _: None)
+        report("top_k in pieces (behind the progress bar)", time.perf_counter() - started,
                pairs, single)
-        assert same(chunked, expected), "the chunked search differs from the single call"
+        assert same(chunked, expected), "the search in pieces differs from the single call"
 
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, dashboard_address=None,
                       silence_logs=logging.ERROR) as cluster, Client(cluster) as client:

@@ -158,14 +158,15 @@ def test_progress_bar_only_on_a_terminal_for_long_work(stream, pairs, shown):
     assert progress_wanted(stream, pairs) is shown
 
 
-def test_chunked_search_behind_the_bar_equals_one_call():
-    from ontarix_cli._blocks import top_k_in_chunks
+@pytest.mark.parametrize("measure, block_size", [("phenomizer", 7), ("jaccard", 60), ("phenomizer", 1)])
+def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
+    from ontarix_cli._blocks import top_k_in_pieces
 
     table, profiles = random_profiles(80, 60, seed=6)
     idx = ontarix.ClosureIndex(table)
     done = []
-    # No time per chunk: the chunks shrink to one query each, so every boundary is exercised.
-    got = top_k_in_chunks(idx, profiles, None, 4, "phenomizer", 1, done.append, seconds_per_chunk=0)
-    expected = idx.top_k(profiles, k=4)
+    got = top_k_in_pieces(idx, profiles, 4, measure, 1, done.append, block_size=block_size)
+    expected = idx.top_k(profiles, k=4, measure=measure)
     nan_free = lambda d: [(q, [(n, repr(s)) for n, s in row]) for q, row in d.items()]  # noqa: E731
-    assert nan_free(got) == nan_free(expected) and sum(done) == len(profiles) and len(done) > 2
+    n = len(profiles)
+    assert nan_free(got) == nan_free(expected) and sum(done) == n * (n - 1) // 2

@@ -1,5 +1,5 @@
-"""ClosureIndex.top_k on a Dask cluster: blocks of queries as tasks, the inputs shipped once per
-worker, the blocks' rows merged into the single call's answer.
+"""ClosureIndex.top_k on a Dask cluster: pieces of the work as tasks, the inputs shipped once per
+worker, the pieces' rows merged into the single call's answer (see _blocks).
 
 Dask is an optional dependency (`pip install 'ontarix[dask]'`): nothing here imports it before
 distributed_top_k is called, so the command lines and `import ontarix_cli` work without it.
@@ -14,7 +14,8 @@ import uuid
 from collections.abc import Callable, Mapping, Set
 from typing import TYPE_CHECKING, Any
 
-from ontarix_cli._blocks import Measure, Neighbours, check_arguments
+from ontarix_cli._blocks import (BestLists, Measure, Neighbours, check_arguments, name_ranks,
+                                 piece_pairs, triangle_block_size, triangle_pieces)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -47,20 +48,21 @@ def distributed_top_k(
     """index.top_k(queries, candidates, k=k, measure=measure), computed on a Dask cluster.
 
     client is a (synchronous) dask.distributed.Client: of a LocalCluster, or connected to a
-    scheduler's address. The queries are cut into blocks, each a task running index.top_k on a
-    worker; the index and the profiles are sent once to each worker, as a worker plugin that the
+    scheduler's address. The work is cut into tasks (pairs of blocks of queries, or blocks of
+    queries against the candidates) that run on the workers; the index and the profiles are sent once to each worker, as a worker plugin that the
     scheduler also installs on workers joining later, and removed when the call returns. A task
     lost with its worker is run again elsewhere by Dask, so the answer is complete as long as the
     scheduler survives.
 
     The result equals the single call's: the same queries in the same order, the same neighbours,
     scores and ties. candidates=None compares the queries with each other, a query never being
-    its own neighbour.
+    its own neighbour; then the tasks are pairs of blocks, so that each pair of queries is scored
+    once, as the single call scores it, and the blocks' best are merged.
 
     threads: the threads each task's top_k uses. 1 suits Dask's usual worker, which runs one task
     per thread; for workers with one thread each and several cores, give the cores per worker
     (None: every CPU the worker's process may use).
-    block_size: queries per task; None sizes blocks from the number of pairs and of worker
+    block_size: queries per block; None sizes blocks from the number of pairs and of worker
     threads.
 
     Raises ImportError naming the extra to install when dask.distributed is missing, and what
@@ -82,12 +84,12 @@ def run_blocks(
     block_size: int | None,
     on_block: Callable[[int], object] | None = None,
 ) -> Neighbours:
-    """distributed_top_k, calling on_block(number of queries) as each block's rows arrive."""
+    """distributed_top_k, calling on_block(pairs of profiles scored) as each task's rows arrive."""
     try:
         from distributed import as_completed
     except ImportError as exc:
         raise ImportError(MISSING_EXTRA, name="distributed") from exc
-    from ontarix_cli._worker import SharedInputs, top_k_task
+    from ontarix_cli._worker import SharedInputs, piece_task, top_k_task
 
     queries = dict(queries)
     candidates = None if candidates is None else dict(candidates)
@@ -100,38 +102,54 @@ def run_blocks(
         return {}
 
     n = len(queries)
-    if block_size is None:
-        workers = sum(client.nthreads().values())
-        block_size = choose_block_size(n, n if candidates is None else len(candidates), workers)
-    bounds = [(start, min(start + block_size, n)) for start in range(0, n, block_size)]
-
+    workers = sum(client.nthreads().values())
     name = f"ontarix-top-k-{uuid.uuid4().hex}"
     register = getattr(client, "register_plugin", None) or client.register_worker_plugin
     futures: list[Any] = []
     try:
         register(SharedInputs(index, queries, candidates), name=name)
-        futures = [
-            client.submit(top_k_task, name, start, stop, k, measure, threads,
-                          key=f"{name}-{i}", pure=False)
-            for i, (start, stop) in enumerate(bounds)
-        ]
-        position = {future.key: i for i, future in enumerate(futures)}
-        block_rows: list[Neighbours] = [{} for _ in bounds]
-        completed = as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
-        for future, rows in completed:
-            block_rows[position[future.key]] = rows
-            if on_block is not None:
-                on_block(len(rows))
+        if candidates is None:
+            size = block_size or triangle_block_size(n, BLOCKS_PER_THREAD * max(workers, 1))
+            pieces = triangle_pieces(n, size)
+            names = list(queries)
+            lists = BestLists(names, name_ranks(names), k)
+            futures = [
+                client.submit(piece_task, name, piece, k, measure, threads, key=f"{name}-{i}",
+                              pure=False)
+                for i, piece in enumerate(pieces)
+            ]
+            pairs = {future.key: piece_pairs(*piece) for future, piece in zip(futures, pieces)}
+            for future, found in as_completed(futures, with_results=True):  # type: ignore[no-untyped-call]
+                lists.add(found)
+                if on_block is not None:
+                    on_block(pairs[future.key])
+            result = lists.result()
+        else:
+            size = block_size or choose_block_size(n, len(candidates), workers)
+            bounds = [(start, min(start + size, n)) for start in range(0, n, size)]
+            futures = [
+                client.submit(top_k_task, name, start, stop, k, measure, threads,
+                              key=f"{name}-{i}", pure=False)
+                for i, (start, stop) in enumerate(bounds)
+            ]
+            position = {future.key: i for i, future in enumerate(futures)}
+            block_rows: list[Neighbours] = [{} for _ in bounds]
+            completed = as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
+            for future, rows in completed:
+                block_rows[position[future.key]] = rows
+                if on_block is not None:
+                    on_block(len(rows) * len(candidates))
+            # The blocks are consecutive slices of the queries: joined in order, they are in
+            # query order.
+            result = {}
+            for rows in block_rows:
+                result.update(rows)
     except BaseException:
         client.cancel(futures)
         with contextlib.suppress(Exception):  # the first error is the one to report
             client.unregister_worker_plugin(name)
         raise
     client.unregister_worker_plugin(name)
-    # The blocks are consecutive slices of the queries: joined in order, they are in query order.
-    result: Neighbours = {}
-    for rows in block_rows:
-        result.update(rows)
     return result
 
 

@@ -14,7 +14,8 @@ from typing import TYPE_CHECKING, Any, cast
 
 from distributed import WorkerPlugin, get_worker
 
-from ontarix_cli._blocks import Measure, Neighbours, Profiles, top_k_of_block
+from ontarix_cli._blocks import (Found, Measure, Neighbours, Profiles, best_of_piece, name_ranks,
+                                 top_k_of_block)
 
 if TYPE_CHECKING:
     import ontarix
@@ -29,6 +30,15 @@ class SharedInputs(WorkerPlugin):
         self.queries = queries
         self.candidates = candidates
         self.names = list(queries)  # blocks are slices of it
+        self.sets = list(queries.values())
+        self._ranks: list[int] | None = None
+
+    @property
+    def ranks(self) -> list[int]:
+        # Only the all-vs-all pieces need them; made on a worker's first such piece.
+        if self._ranks is None:
+            self._ranks = name_ranks(self.names)
+        return self._ranks
 
     def __reduce__(self) -> tuple[Any, ...]:
         # The names are derived again on each worker; shipping them would only add to the queries.
@@ -41,3 +51,11 @@ def top_k_task(plugin_name: str, start: int, stop: int, k: int, measure: Measure
     shared = cast(SharedInputs, get_worker().plugins[plugin_name])
     return top_k_of_block(shared.index, shared.queries, shared.names[start:stop],
                           shared.candidates, k, measure, threads)
+
+
+def piece_task(plugin_name: str, piece: tuple[int, int, int, int], k: int, measure: Measure,
+               threads: int | None) -> Found:
+    """The best of each query's pairs within one piece of an all-vs-all search."""
+    shared = cast(SharedInputs, get_worker().plugins[plugin_name])
+    return best_of_piece(shared.index, shared.names, shared.sets, shared.ranks, piece, k,
+                         measure, threads)

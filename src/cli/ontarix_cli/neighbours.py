@@ -15,14 +15,14 @@ import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
-from ontarix_cli._blocks import Neighbours, top_k_in_chunks
+from ontarix_cli._blocks import Neighbours, top_k_in_pieces
 from ontarix_cli._output import format_score, positive_int, report_error, write_stdout
 
 PROG = "ontarix-neighbours"
 
 # Pairs of profiles from which a search is worth a progress bar: a few seconds of phenomizer
 # scores on two cores for GO-sized profiles. Shorter searches would only flash one.
-LONG_WORK_PAIRS = 20_000_000
+LONG_WORK_PAIRS = 10_000_000
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -72,9 +72,10 @@ def progress_wanted(stream: TextIO | None, pairs: int) -> bool:
 def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> Neighbours:
     from tqdm import tqdm  # type: ignore[import-untyped]
 
-    show = progress_wanted(sys.stderr, len(sets) * (len(sets) - 1))
-    with tqdm(total=len(sets), unit="set", desc=PROG, file=sys.stderr, disable=not show,
-              delay=0.5) as bar:
+    pairs = len(sets) * (len(sets) - 1) // 2
+    show = progress_wanted(sys.stderr, pairs)
+    with tqdm(total=pairs, unit="pair", unit_scale=True, desc=PROG, file=sys.stderr,
+              disable=not show, delay=0.5) as bar:
         on_progress = bar.update if show else None
         if args.scheduler is not None:
             try:
@@ -90,8 +91,7 @@ def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> 
                                   threads=args.threads or 1, block_size=None,
                                   on_block=on_progress)
         if on_progress is not None:
-            return top_k_in_chunks(index, sets, None, args.k, args.measure, args.threads,
-                                   on_progress)
+            return top_k_in_pieces(index, sets, args.k, args.measure, args.threads, on_progress)
         result: Neighbours = index.top_k(sets, k=args.k, measure=args.measure,
                                          threads=args.threads)
         return result
