@@ -49,8 +49,9 @@ def distributed_top_k(
 
     client is a (synchronous) dask.distributed.Client: of a LocalCluster, or connected to a
     scheduler's address. The work is cut into tasks (pairs of blocks of queries, or blocks of
-    queries against the candidates) that run on the workers; the index and the profiles are sent once to each worker, as a worker plugin that the
-    scheduler also installs on workers joining later, and removed when the call returns. A task
+    queries against the candidates) that run on the workers; the index and the profiles are
+    sent once to each worker, as a worker plugin that the scheduler also installs on workers
+    joining later, and removed when the call returns. A task
     lost with its worker is run again elsewhere by Dask, so the answer is complete as long as the
     scheduler survives.
 
