@@ -13,7 +13,7 @@
 namespace ontarix::py {
 namespace {
 
-// ---- numbering a closure table's exact strs -----------------------------------------------------
+// ---- the closure table -------------------------------------------------------------------------
 
 // Predicates are few: numbered by text.
 std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& numbers, Term text) {
@@ -26,65 +26,6 @@ std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& number
 // The rows of a table that holds a str subclass somewhere: converted by the native route (whose
 // rules settle keys that encode alike). The rows view the strs, as the native table did.
 ClosureRows rows_from_native(PyObject* table) { return closure_rows_of(to_closure_table(table)); }
-
-// ---- error texts ------------------------------------------------------------------------------
-
-PyRef type_name(PyObject* obj) {
-    PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(obj)));
-    if (!name) {
-        drop_pending_error();
-        name = PyRef::steal(PyUnicode_FromString(Py_TYPE(obj)->tp_name));
-        if (!name) throw_pending();
-    }
-    return name;
-}
-
-[[noreturn, gnu::cold, gnu::noinline]] void raise_type(const FunctionSpec& f,
-                                                       const std::string& what,
-                                                       const char* expected, PyObject* got) {
-    const PyRef name = type_name(got);
-    throw_error(PyExc_TypeError, PyUnicode_FromFormat("%s() %s must be %s, not %U", f.shown_name(),
-                                                      what.c_str(), expected, name.get()));
-}
-
-std::string argument(const char* param) { return std::string("argument '") + param + "'"; }
-
-std::string item_of(const char* param, std::size_t i) {
-    return argument(param) + " item " + std::to_string(i);
-}
-
-// A str subclass or str: its text; else the TypeError of describe(), which names the value (only
-// called to report the error).
-template <class Describe>
-Term text_of(const FunctionSpec& f, Describe&& describe, PyObject* obj) {
-    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type(f, describe(), "str", obj);
-    return to_term(obj);
-}
-
-
-bool is_unordered_or_text(PyObject* obj) {
-    return PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) ||
-           PyAnySet_Check(obj) || PyDict_Check(obj);
-}
-
-// A new list of the items of an iterable (the caller checked what it must not be).
-PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const char* expected) {
-    PyRef fast = PyRef::steal(PySequence_Fast(obj, ""));
-    if (!fast) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            raise_type(f, argument(param), expected, obj);
-        }
-        throw_pending();
-    }
-    return fast;
-}
-
-}  // namespace
-
-// ---- the closure table ----------------------------------------------------------------------
-
-namespace {
 
 // The rows of a table whose strings are all exact strs, or nothing when something else turns up
 // (a str subclass, a value of the wrong type, text that does not encode): the native route then
@@ -196,6 +137,59 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     }
     rows.distinct_objects = true;
     return rows;
+}
+
+
+// ---- error texts ------------------------------------------------------------------------------
+
+PyRef type_name(PyObject* obj) {
+    PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(obj)));
+    if (!name) {
+        drop_pending_error();
+        name = PyRef::steal(PyUnicode_FromString(Py_TYPE(obj)->tp_name));
+        if (!name) throw_pending();
+    }
+    return name;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_type(const FunctionSpec& f,
+                                                       const std::string& what,
+                                                       const char* expected, PyObject* got) {
+    const PyRef name = type_name(got);
+    throw_error(PyExc_TypeError, PyUnicode_FromFormat("%s() %s must be %s, not %U", f.shown_name(),
+                                                      what.c_str(), expected, name.get()));
+}
+
+std::string argument(const char* param) { return std::string("argument '") + param + "'"; }
+
+std::string item_of(const char* param, std::size_t i) {
+    return argument(param) + " item " + std::to_string(i);
+}
+
+// A str subclass or str: its text; else the TypeError of describe(), which names the value (only
+// called to report the error).
+template <class Describe>
+Term text_of(const FunctionSpec& f, Describe&& describe, PyObject* obj) {
+    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type(f, describe(), "str", obj);
+    return to_term(obj);
+}
+
+bool is_unordered_or_text(PyObject* obj) {
+    return PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) ||
+           PyAnySet_Check(obj) || PyDict_Check(obj);
+}
+
+// A new list of the items of an iterable (the caller checked what it must not be).
+PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const char* expected) {
+    PyRef fast = PyRef::steal(PySequence_Fast(obj, ""));
+    if (!fast) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            raise_type(f, argument(param), expected, obj);
+        }
+        throw_pending();
+    }
+    return fast;
 }
 
 }  // namespace
