@@ -217,17 +217,25 @@ Term to_term_slow(PyObject* obj) {
     return {data, static_cast<std::size_t>(size)};
 }
 
-TermSet to_term_set(PyObject* obj) {
-    if (!PySet_Check(obj)) [[unlikely]] throw_downcast(obj, "PySet");
+namespace {
+
+// The elements of a set or frozenset (or subclass), by the string rule. Walks the set's own table,
+// so a subclass's __iter__ is not consulted and no Python code runs.
+TermSet terms_of_set(PyObject* set) {
     TermSet out;
-    out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
-    // Walks the set's own table, so a subclass's __iter__ is not consulted and no Python code
-    // runs.
+    out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(set)));
     Py_ssize_t pos = 0;
     PyObject* key;
     Py_hash_t hash;
-    while (_PySet_NextEntry(obj, &pos, &key, &hash)) out.insert(to_term(key));
+    while (_PySet_NextEntry(set, &pos, &key, &hash)) out.insert(to_term(key));
     return out;
+}
+
+}  // namespace
+
+TermSet to_term_set(PyObject* obj) {
+    if (!PySet_Check(obj)) [[unlikely]] throw_downcast(obj, "PySet");
+    return terms_of_set(obj);
 }
 
 std::optional<TermSet> to_optional_term_set(PyObject* obj) {
@@ -312,15 +320,7 @@ TripleList to_triple_list(PyObject* obj, Anchor& anchor, std::vector<PyObject*>*
 
 std::optional<TermSet> to_predicate_filter(PyObject* obj) {
     if (obj == nullptr || obj == Py_None) return std::nullopt;
-    if (PyAnySet_Check(obj)) {
-        TermSet out;
-        out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
-        Py_ssize_t pos = 0;
-        PyObject* key;
-        Py_hash_t hash;
-        while (_PySet_NextEntry(obj, &pos, &key, &hash)) out.insert(to_term(key));
-        return out;
-    }
+    if (PyAnySet_Check(obj)) return terms_of_set(obj);
     if (PyList_Check(obj) || PyTuple_Check(obj)) {
         // Items read in place (not through a subclass's __iter__), so no Python code runs and the
         // container stays as it is while it is read.
