@@ -306,9 +306,13 @@ std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
 std::uint32_t ProfileNumbering::number(Term text) {
     const std::uint32_t known = index_.find(text);
     if (known < index_.size()) return known;
-    const auto [it, inserted] = absent_.try_emplace(text, space());
-    if (inserted) absent_texts_.push_back(text);
-    return it->second;
+    const auto found = absent_.find(text);
+    if (found != absent_.end()) return found->second;
+    const std::uint32_t number = space();
+    const Term copy = arena_.store(text);
+    absent_.emplace(copy, number);
+    absent_texts_.push_back(copy);
+    return number;
 }
 
 namespace {

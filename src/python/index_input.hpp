@@ -69,7 +69,8 @@ std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
 
 // Numbers terms for profiles of one call: index terms by their index number, and every other
 // distinct text by a number from index.size() up, the same for the same text throughout the call.
-// Keeps views of those other texts: the strs must outlive the numbering.
+// Those other texts are copied: the sets that held them may be gone before the call ends (the sets
+// a generator made, or a mapping's items() handed out).
 class ProfileNumbering {
 public:
     explicit ProfileNumbering(const ClosureIndex& index) : index_(index) {}
@@ -85,6 +86,7 @@ public:
 
 private:
     const ClosureIndex& index_;
+    StringArena arena_;  // declared before the views of it
     TermMap<std::uint32_t> absent_;
     std::vector<Term> absent_texts_;
 };
@@ -100,7 +102,7 @@ struct ProfileRules {
 std::vector<std::uint32_t> profile_argument(const ProfileRules& rules, PyObject* obj,
                                             ProfileNumbering& numbering, const ClosureIndex& index);
 
-// An iterable of profiles (not a str, bytes, mapping or set); `items` keeps it alive.
+// An iterable of profiles (not a str, bytes, mapping or set), in order.
 ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
                              const ClosureIndex& index);
 

@@ -1,5 +1,6 @@
 """ClosureIndex: agreement with the module functions, explanations, batches, pickling, errors."""
 
+import collections.abc
 import math
 import pickle
 import random
@@ -368,3 +369,31 @@ def test_from_relationships_is_the_index_of_the_closure(follow, reflexive, wrap)
             assert got.max_information_content(a, b) == expected.max_information_content(a, b)
     custom = ontarix.ClosureIndex.from_relationships(rows, information_content={"T3": 2.0})
     assert custom.information_content("T3") == 2.0 and custom.information_content("T4") == 0.0
+
+
+def test_terms_the_index_lacks_outlive_the_sets_that_held_them():
+    # Sets made by generators (and by a mapping's items()) are gone once converted; the terms
+    # they held still count against the later argument.
+    idx = ontarix.ClosureIndex({"a": {"p": {"b"}}})
+
+    def fresh(tag):
+        return ({"".join(["absent", str(i), tag])} for i in range(300))
+
+    m = idx.similarity_matrix(fresh(""), fresh(""), measure="jaccard")
+    assert (m.diagonal() == 1.0).all() and m.sum() == 300
+
+    class Profiles(collections.abc.Mapping):
+        """Makes each profile afresh when asked."""
+
+        def __getitem__(self, name):
+            return {"".join(["absent", name[1:]])}
+
+        def __iter__(self):
+            return iter(f"q{i}" for i in range(50))
+
+        def __len__(self):
+            return 50
+
+    queries = Profiles()
+    found = idx.top_k(queries, dict(queries.items()), k=1, measure="jaccard")
+    assert all(row == [(q, 1.0)] for q, row in found.items())
