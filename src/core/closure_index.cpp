@@ -139,10 +139,6 @@ void set_custom_ic(ClosureIndex& index, const TermScoreMap& ic) {
     }
 }
 
-bool filter_admits(const TermSet* filter, Term predicate) {
-    return filter == nullptr || filter->contains(predicate);
-}
-
 // The raw expansions (in no order within a term) and the frequencies, in the index's numbering.
 struct Expansions {
     TermLists raw;                       // subject -> distinct reached terms, unordered
@@ -314,14 +310,12 @@ void derive_scores(ClosureIndex& index) {
 
 }  // namespace
 
-ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term>* filter,
+ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
                                  const TermScoreMap* custom_ic) {
     if (rows.texts.size() >= UINT32_MAX) throw std::length_error("too many distinct terms");
-    TermSet filter_set;
-    if (filter != nullptr) filter_set.insert(filter->begin(), filter->end());
     std::vector<std::uint8_t> admitted(rows.predicate_texts.size());
     for (std::size_t p = 0; p < admitted.size(); ++p) {
-        admitted[p] = filter_admits(filter != nullptr ? &filter_set : nullptr, rows.predicate_texts[p]);
+        admitted[p] = filter == nullptr || filter->contains(rows.predicate_texts[p]);
     }
 
     // The index holds the subjects and what the admitted rows reach; nothing else can matter.

@@ -109,7 +109,7 @@ ClosureRows closure_rows_of(const ClosureTable& table);
 // Builds the index of `rows`, following only the predicates of `filter` (null: every predicate).
 // `custom_ic`, when given, supplies the information content by text (terms it lacks get 0.0)
 // instead of the table's own frequencies.
-ClosureIndex build_closure_index(const ClosureRows& rows, const std::vector<Term>* filter,
+ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
                                  const TermScoreMap* custom_ic);
 
 // Builds the index of the transitive closure of numbered edges (see transitive_closure.hpp), as if

@@ -106,9 +106,7 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
         // The rows view the table's strs; nothing runs Python code until the index owns copies.
         const ClosureRows rows = convert_argument(kNew, a, 0, closure_rows_from_dict);
         const std::optional<TermSet> predicates = convert_argument(kNew, a, 1, to_optional_term_set);
-        std::vector<Term> filter;
-        if (predicates) filter.assign(predicates->begin(), predicates->end());
-        ClosureIndex index = build_closure_index(rows, predicates ? &filter : nullptr, nullptr);
+        ClosureIndex index = build_closure_index(rows, predicates ? &*predicates : nullptr, nullptr);
         // A custom IC's values may run Python code; the index no longer views the table.
         if (const auto ic = information_content_argument(kNew, "information_content", a[2])) {
             set_information_content(index, ic->map);
@@ -425,18 +423,26 @@ PyObject* compare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         record.object_termset.resize(second.size());
         std::iota(record.object_termset.begin(), record.object_termset.end(),
                   static_cast<std::uint32_t>(first.size()));
-        std::uint32_t best_rank = ClosureIndex::kNoRank;
+        // The best matches carry every term's best score, so they give the phenomizer score too:
+        // summed in text order rather than in number order, which differs only by where the
+        // terms the index lacks stand, and those add +0.0, which changes no sum.
+        std::vector<std::uint32_t> forward_ranks;
+        std::vector<std::uint32_t> backward_ranks;
         for (const BestMatch& m : forward) {
             record.subject_best_matches.emplace_back(p.numbering.text(second[m.match]));
-            best_rank = std::min(best_rank, m.rank);
+            forward_ranks.push_back(m.rank);
         }
         for (const BestMatch& m : backward) {
             record.object_best_matches.emplace_back(p.numbering.text(first[m.match]));
+            backward_ranks.push_back(m.rank);
         }
-        record.average_score = index_phenomizer(index, p.first, p.second);
+        record.average_score =
+            (mean_of_ranks(index, forward_ranks) + mean_of_ranks(index, backward_ranks)) * 0.5;
         // No pair at all (an empty side) has no best score either.
-        record.best_score = forward.empty() ? std::numeric_limits<double>::quiet_NaN()
-                                            : rank_score(index, best_rank);
+        record.best_score =
+            forward.empty()
+                ? std::numeric_limits<double>::quiet_NaN()
+                : rank_score(index, *std::min_element(forward_ranks.begin(), forward_ranks.end()));
         record.metric = kCompareMetric;
         record.strings = std::move(strings);
         return record_to_py(std::move(record));

@@ -384,15 +384,21 @@ PyRef term_set_to_py(std::span<const std::uint32_t> numbers, std::span<const Ter
 
 namespace {
 
-// A new str; ASCII text (nearly every term identifier) is copied straight into a str made for
-// it, without the decoder's pass.
-PyObject* new_str(Term text) {
+// A new str, or null with the interpreter's error pending; ASCII text (nearly every term
+// identifier) is copied straight into a str made for it, without the decoder's pass.
+PyObject* new_str_or_null(Term text) {
     bool ascii = true;
     for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
-    if (!ascii) return str_to_py(text).release();
+    if (!ascii) return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (out != nullptr && !text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
+    return out;
+}
+
+// The closure table's strs: a failure is a fault, as for every result it builds.
+PyObject* new_str(Term text) {
+    PyObject* out = new_str_or_null(text);
     if (out == nullptr) fail_python_api();
-    if (!text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
     return out;
 }
 
@@ -444,15 +450,7 @@ namespace {
 
 // A new str holding `text`, with a failure of the interpreter left pending as it is.
 PyObject* new_plain_str(Term text) {
-    bool ascii = true;
-    for (const char c : text) ascii &= static_cast<unsigned char>(c) < 0x80;
-    PyObject* out;
-    if (ascii) {
-        out = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-        if (out != nullptr && !text.empty()) std::memcpy(PyUnicode_DATA(out), text.data(), text.size());
-    } else {
-        out = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    }
+    PyObject* out = new_str_or_null(text);
     if (out == nullptr) throw_pending();
     return out;
 }

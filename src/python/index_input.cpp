@@ -179,6 +179,28 @@ bool is_unordered_or_text(PyObject* obj) {
            PyAnySet_Check(obj) || PyDict_Check(obj);
 }
 
+// The (key, value) items of a mapping argument as a new list: a snapshot, which Python code run
+// later (a value's __float__) cannot change. TypeError naming the argument for anything that is
+// no mapping, and for a mapping whose items() are not pairs; fn(key, value) for each item.
+template <class Fn>
+void for_each_mapping_item(const FunctionSpec& f, const char* param, const char* expected,
+                           PyObject* obj, Fn&& fn) {
+    if (!PyDict_Check(obj) && (is_unordered_or_text(obj) || PyList_Check(obj) ||
+                               PyTuple_Check(obj) || !PyObject_HasAttrString(obj, "items"))) {
+        raise_type(f, argument(param), expected, obj);
+    }
+    const PyRef items = PyRef::steal(PyMapping_Items(obj));
+    if (!items) throw_pending();
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+            raise_type(f, argument(param), expected, obj);
+        }
+        fn(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+    }
+}
+
 // A new list of the items of an iterable (the caller checked what it must not be).
 PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const char* expected) {
     PyRef fast = PyRef::steal(PySequence_Fast(obj, ""));
@@ -269,24 +291,9 @@ Term term_argument(const FunctionSpec& f, const char* param, PyObject* obj) {
 std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
                                                           const char* param, PyObject* obj) {
     if (obj == nullptr || obj == Py_None) return nullptr;
-    const char* expected = "a mapping of str to float";
-    if (!PyDict_Check(obj) && (is_unordered_or_text(obj) || PyList_Check(obj) ||
-                               PyTuple_Check(obj) || !PyObject_HasAttrString(obj, "items"))) {
-        raise_argument_type(f, param, expected, obj);
-    }
-    // A snapshot of the items: a value's __float__ may change the mapping, not this list.
-    PyRef items = PyRef::steal(PyMapping_Items(obj));
-    if (!items) throw_pending();
     auto out = std::make_unique<OwnedScores>();
-    const Py_ssize_t n = PyList_GET_SIZE(items.get());
-    out->map.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-            raise_argument_type(f, param, expected, obj);
-        }
-        PyObject* key = PyTuple_GET_ITEM(pair, 0);
-        PyObject* value = PyTuple_GET_ITEM(pair, 1);
+    for_each_mapping_item(f, param, "a mapping of str to float", obj,
+                          [&](PyObject* key, PyObject* value) {
         if (!PyUnicode_Check(key)) raise_type(f, argument(param) + " key", "str", key);
         const PyRef held_value = PyRef::borrow(value);
         const double v = PyFloat_AsDouble(held_value.get());
@@ -297,7 +304,7 @@ std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
         }
         // The key is copied: no view outlives this call or the Python code just run.
         out->map.insert_or_assign(out->arena.store(to_term(key)), v);
-    }
+    });
     return out;
 }
 
@@ -369,16 +376,6 @@ ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNu
 
 NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
                              const ClosureIndex& index) {
-    const char* expected = "a mapping of str to sets of str";
-    PyRef items;
-    if (!PyDict_Check(obj)) {
-        if (is_unordered_or_text(obj) || PyList_Check(obj) || PyTuple_Check(obj) ||
-            !PyObject_HasAttrString(obj, "items")) {
-            raise_argument_type(*rules.f, rules.param, expected, obj);
-        }
-        items = PyRef::steal(PyMapping_Items(obj));
-        if (!items) throw_pending();
-    }
     NamedProfiles out;
     auto add = [&](PyObject* name, PyObject* profile) {
         if (!PyUnicode_Check(name)) {
@@ -393,22 +390,15 @@ NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNu
         };
         out.profiles.add(profile_of(rules, describe, profile, numbering, index));
     };
-    if (items) {
-        const Py_ssize_t n = PyList_GET_SIZE(items.get());
-        out.names.reserve(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* pair = PyList_GET_ITEM(items.get(), i);
-            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-                raise_argument_type(*rules.f, rules.param, expected, obj);
-            }
-            add(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
-        }
-    } else {
+    if (PyDict_Check(obj)) {
+        // A dict's own walk: converting profiles runs no Python code, and nothing is copied.
         out.names.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
         Py_ssize_t pos = 0;
         PyObject* name;
         PyObject* profile;
         while (PyDict_Next(obj, &pos, &name, &profile)) add(name, profile);
+    } else {
+        for_each_mapping_item(*rules.f, rules.param, "a mapping of str to sets of str", obj, add);
     }
     return out;
 }
