@@ -372,8 +372,7 @@ ClosureIndex build_closure_index(NumberedEdges graph, bool reflexive,
     const std::uint32_t n = index.size();
     ReachTable reach = transitive_closure(n, graph.edges, reflexive);
     graph.edges = {};
-    index.expansions.begin = std::move(reach.begin);
-    index.expansions.items = std::move(reach.reached);
+    index.expansions = std::move(reach);
 
     // One row per term with a reach: a term's frequency is the number of terms that reach it.
     index.is_subject.assign(n, 0);

@@ -64,17 +64,6 @@ struct ClosureRows {
     bool distinct_objects = false;
 };
 
-// Per-term ranges into a flat array: term t owns items[begin[t], begin[t + 1]).
-struct TermLists {
-    std::vector<std::size_t> begin;
-    std::vector<std::uint32_t> items;
-
-    std::span<const std::uint32_t> of(std::uint32_t term) const noexcept {
-        if (std::size_t{term} + 1 >= begin.size()) return {};
-        return {items.data() + begin[term], begin[term + 1] - begin[term]};
-    }
-};
-
 struct ClosureIndex {
     static constexpr std::uint32_t kNoRank = UINT32_MAX;
 

@@ -113,15 +113,6 @@ Components strongly_connected_components(std::uint32_t term_count, const OutEdge
     return out;
 }
 
-// Per component, in emission order, the terms it reaches (step 3 of the header), each list sorted.
-struct ComponentReach {
-    std::vector<std::size_t> begin;
-    std::vector<std::uint32_t> reached;
-
-    std::span<const std::uint32_t> of(std::uint32_t k) const noexcept {
-        return {reached.data() + begin[k], begin[k + 1] - begin[k]};
-    }
-};
 
 // Merges the sorted range extra (none of it in [first, last)) into the sorted range [first, last),
 // which has room for it; returns the new end. Works from the back, so only the elements greater
@@ -141,16 +132,17 @@ std::uint32_t* merge_in_place(std::uint32_t* first, std::uint32_t* last,
     return end;
 }
 
-ComponentReach component_reach(const Components& comps, const OutEdges& graph,
+// Per component, in emission order, the terms it reaches (step 3 of the header), each list sorted.
+TermLists component_reach(const Components& comps, const OutEdges& graph,
                                std::uint32_t term_count) {
     const std::uint32_t count = comps.count();
-    ComponentReach out;
+    TermLists out;
     out.begin.reserve(std::size_t{count} + 1);
     out.begin.push_back(0);
     // Ontologies reach a few dozen ancestors per term. Reserving address space for that many costs
     // nothing until it is touched and spares the copies of a growing vector; capped, so that a
     // huge sparse graph does not ask for more address space than the machine would grant.
-    out.reached.reserve(std::min(32 * std::size_t{term_count}, std::size_t{1} << 26));
+    out.items.reserve(std::min(32 * std::size_t{term_count}, std::size_t{1} << 26));
     // stamp[t] == k: t is in the reach of component k, the one being made.
     std::vector<std::uint32_t> stamp(term_count, kNone);
     std::vector<std::uint32_t> successors, extra;
@@ -178,13 +170,13 @@ ComponentReach component_reach(const Components& comps, const OutEdges& graph,
                 base_size = size;
             }
         }
-        const std::size_t start = out.reached.size();
+        const std::size_t start = out.items.size();
         if (base != kNone) {
             // Copied through indices: the vector may move while it grows.
-            out.reached.resize(start + base_size);
-            std::copy_n(out.reached.begin() + static_cast<std::ptrdiff_t>(out.begin[base]),
-                        base_size, out.reached.begin() + static_cast<std::ptrdiff_t>(start));
-            for (std::size_t i = start; i != out.reached.size(); ++i) stamp[out.reached[i]] = k;
+            out.items.resize(start + base_size);
+            std::copy_n(out.items.begin() + static_cast<std::ptrdiff_t>(out.begin[base]),
+                        base_size, out.items.begin() + static_cast<std::ptrdiff_t>(start));
+            for (std::size_t i = start; i != out.items.size(); ++i) stamp[out.items[i]] = k;
         }
         extra.clear();
         auto add = [&](std::uint32_t t) {
@@ -200,14 +192,14 @@ ComponentReach component_reach(const Components& comps, const OutEdges& graph,
             for (const std::uint32_t m : members) add(m);
             // d == k: a cycle back into k, whose reach is the one being made.
             if (d == k || d == base) continue;
-            for (std::size_t i = out.begin[d]; i != out.begin[d + 1]; ++i) add(out.reached[i]);
+            for (std::size_t i = out.begin[d]; i != out.begin[d + 1]; ++i) add(out.items[i]);
         }
         std::sort(extra.begin(), extra.end());
-        const std::size_t have = out.reached.size();
-        out.reached.resize(have + extra.size());
-        std::uint32_t* first = out.reached.data() + start;
-        merge_in_place(first, out.reached.data() + have, extra);
-        out.begin.push_back(out.reached.size());
+        const std::size_t have = out.items.size();
+        out.items.resize(have + extra.size());
+        std::uint32_t* first = out.items.data() + start;
+        merge_in_place(first, out.items.data() + have, extra);
+        out.begin.push_back(out.items.size());
     }
     return out;
 }
@@ -218,7 +210,7 @@ ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> ed
                               bool reflexive) {
     const OutEdges graph = out_edges(term_count, edges);
     const Components comps = strongly_connected_components(term_count, graph);
-    const ComponentReach reach = component_reach(comps, graph, term_count);
+    const TermLists reach = component_reach(comps, graph, term_count);
 
     // Whether a term is listed as reaching itself although no cycle leads back to it: with
     // `reflexive`, every term of an edge.
@@ -237,10 +229,10 @@ ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> ed
         total += r.size() + (add_self[t] ? 1 : 0);
     }
     out.begin[term_count] = total;
-    if (total > out.reached.max_size()) throw std::bad_alloc();
-    out.reached.resize(total);
+    if (total > out.items.max_size()) throw std::bad_alloc();
+    out.items.resize(total);
 
-    std::uint32_t* at = out.reached.data();
+    std::uint32_t* at = out.items.data();
     for (std::uint32_t t = 0; t < term_count; ++t) {
         const std::span<const std::uint32_t> r = reach.of(comps.of[t]);
         if (!add_self[t]) {

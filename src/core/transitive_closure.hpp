@@ -13,7 +13,7 @@
 // What a ReachTable holds. Term t reaches term u when a path of at least one edge leads from t to
 // u; so a term reaches itself only through a cycle (a self-loop included). With `reflexive`, every
 // term that occurs in an edge (as child or parent) is also listed as reaching itself. Term t's
-// reach is reached[begin[t] .. begin[t+1]): distinct numbers in ascending order. begin has
+// reach is items[begin[t] .. begin[t+1]): distinct numbers in ascending order. begin has
 // term_count + 1 entries; offsets are size_t because a closure grows with the square of the depth
 // (a chain of n terms has n(n-1)/2 pairs) and may pass 2^32 long before memory runs out. A result
 // too large to allocate throws std::bad_alloc. The reach of a term without out-edges is empty
@@ -58,17 +58,21 @@ struct Edge {
     std::uint32_t parent;
 };
 
-// Every term's reach; see the comment at the top for the invariants.
-struct ReachTable {
-    std::vector<std::size_t> begin;       // term_count + 1 offsets into reached
-    std::vector<std::uint32_t> reached;   // per term: distinct, ascending
+// Per-term lists in one flat array: term t owns items[begin[t], begin[t + 1]). begin has
+// term_count() + 1 entries; a number past the last term has an empty list.
+struct TermLists {
+    std::vector<std::size_t> begin;
+    std::vector<std::uint32_t> items;
 
     std::size_t term_count() const noexcept { return begin.empty() ? 0 : begin.size() - 1; }
-    // The terms that `term` reaches.
     std::span<const std::uint32_t> of(std::uint32_t term) const noexcept {
-        return {reached.data() + begin[term], begin[term + 1] - begin[term]};
+        if (std::size_t{term} + 1 >= begin.size()) return {};
+        return {items.data() + begin[term], begin[term + 1] - begin[term]};
     }
 };
+
+// Every term's reach (distinct, ascending); see the comment at the top for the invariants.
+using ReachTable = TermLists;
 
 // The closure of `edges` over terms 0..term_count-1. An edge naming a term >= term_count is a
 // fault; repeated edges are harmless.
