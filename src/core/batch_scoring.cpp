@@ -42,14 +42,14 @@ public:
                 std::span<const std::uint32_t> cols)
         : index_(index), rows_(rows), cols_(cols) {}
 
-    Scratch scratch() const { return Stamps(index_.ranked.size()); }
+    Scratch scratch() const { return Stamps(index_.rank_count()); }
     void prepare(Scratch& s, std::size_t i) const {
         s.next_row();
-        for (const std::uint32_t r : index_.scored.of(rows_[i])) s.mark(r);
+        for (const std::uint32_t r : index_.scored().of(rows_[i])) s.mark(r);
     }
     double score(Scratch& s, std::size_t, std::size_t j) const {
-        for (const std::uint32_t r : index_.scored.of(cols_[j])) {
-            if (s.marked(r)) return index_.rank_ic[r];
+        for (const std::uint32_t r : index_.scored().of(cols_[j])) {
+            if (s.marked(r)) return index_.rank_ic()[r];
         }
         return 0.0;
     }
@@ -70,13 +70,13 @@ public:
     Scratch scratch() const { return Stamps(index_.size()); }
     void prepare(Scratch& s, std::size_t i) const {
         s.next_row();
-        for (const std::uint32_t t : index_.expansions.of(rows_[i])) s.mark(t);
+        for (const std::uint32_t t : index_.expansions().of(rows_[i])) s.mark(t);
     }
     double score(Scratch& s, std::size_t i, std::size_t j) const {
-        const std::span<const std::uint32_t> col = index_.expansions.of(cols_[j]);
+        const std::span<const std::uint32_t> col = index_.expansions().of(cols_[j]);
         std::uint64_t common = 0;
         for (const std::uint32_t t : col) common += s.marked(t);
-        const std::uint64_t united = index_.expansions.of(rows_[i]).size() + col.size() - common;
+        const std::uint64_t united = index_.expansions().of(rows_[i]).size() + col.size() - common;
         return static_cast<double>(common) / static_cast<double>(united);
     }
     void clear(Scratch&, std::size_t) const {}
@@ -123,7 +123,7 @@ ProfileList scored_unions(const ClosureIndex& index, const ProfileList& profiles
     for (std::size_t p = 0; p < profiles.size(); ++p) {
         ranks.clear();
         for (const std::uint32_t t : profiles[p]) {
-            const std::span<const std::uint32_t> scored = index.scored.of(t);
+            const std::span<const std::uint32_t> scored = index.scored().of(t);
             ranks.insert(ranks.end(), scored.begin(), scored.end());
         }
         std::sort(ranks.begin(), ranks.end());
@@ -150,21 +150,21 @@ public:
 
     Scratch scratch() const {
         Scratch s;
-        s.hit.assign(index_.ranked.size(), 0);
+        s.hit.assign(index_.rank_count(), 0);
         return s;
     }
 
     void prepare(Scratch& s, std::size_t i) const {
         const ProfileTerms row = rows_[i];
         s.words = std::max<std::size_t>(1, (row.size() + 63) / 64);
-        const std::size_t needed = index_.ranked.size() * s.words;
+        const std::size_t needed = index_.rank_count() * s.words;
         // Every bit is cleared after each row, so a longer array only needs zeros appended.
         if (s.bits.size() < needed) s.bits.resize(needed, 0);
         s.found.assign(s.words, 0);
         s.row_best.resize(row.size());
         s.reachable = 0;
         for (std::size_t t = 0; t < row.size(); ++t) {
-            const std::span<const std::uint32_t> scored = index_.scored.of(row[t]);
+            const std::span<const std::uint32_t> scored = index_.scored().of(row[t]);
             s.reachable += !scored.empty();
             const std::uint64_t bit = std::uint64_t{1} << (t % 64);
             for (const std::uint32_t r : scored) {
@@ -181,9 +181,9 @@ public:
         double col_total = 0.0;
         for (const std::uint32_t t : col) {
             double best = 0.0;
-            for (const std::uint32_t r : index_.scored.of(t)) {
+            for (const std::uint32_t r : index_.scored().of(t)) {
                 if (s.hit[r]) {
-                    best = index_.rank_ic[r];
+                    best = index_.rank_ic()[r];
                     break;
                 }
             }
@@ -217,7 +217,7 @@ public:
 
     void clear(Scratch& s, std::size_t i) const {
         for (const std::uint32_t t : rows_[i]) {
-            for (const std::uint32_t r : index_.scored.of(t)) {
+            for (const std::uint32_t r : index_.scored().of(t)) {
                 s.hit[r] = 0;
                 std::fill_n(&s.bits[r * s.words], s.words, 0);
             }
