@@ -32,41 +32,24 @@
 
 namespace ontarix {
 
-// Profiles of one side of a batch: profile i holds terms[begin[i], begin[i + 1]), ascending and
-// distinct (numbers >= index.size() are terms the index lacks, see profile_measures.hpp).
-struct ProfileList {
-    std::vector<std::size_t> begin{0};
-    std::vector<std::uint32_t> terms;
-
-    std::size_t size() const noexcept { return begin.size() - 1; }
-    ProfileTerms operator[](std::size_t i) const noexcept {
-        return {terms.data() + begin[i], begin[i + 1] - begin[i]};
-    }
-    void add(ProfileTerms profile) {
-        terms.insert(terms.end(), profile.begin(), profile.end());
-        begin.push_back(terms.size());
-    }
-};
-
-enum class TermMeasure : std::uint8_t { MaxInformationContent, SemanticJaccard };
-enum class ProfileMeasure : std::uint8_t { Phenomizer, Jaccard, ExpandedJaccard };
-
 struct BatchOptions {
     unsigned threads = 1;
     Waiter* waiter = nullptr;  // the host's lock and signals; plain_waiter() when null
     // Term numbers in use by the profiles, index terms included (an upper bound of every
-    // number + 1); only the Jaccard of profiles as given needs more than index.size().
+    // number + 1). No kernel keeps marks for the numbers above index.size().
     std::uint32_t term_space = 0;
 };
 
 // out[i * cols.size() + j] = measure(rows[i], cols[j]). With `symmetric`, cols must be rows.
+// Wang's measure needs the index's Wang table (a fault without one).
 void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
                             std::span<const std::uint32_t> cols, bool symmetric,
                             TermMeasure measure, double* out, const BatchOptions& options);
 
 // out[i * cols.size() + j] = measure(rows[i], cols[j]). With `symmetric`, cols must be rows.
+// A measure that is not symmetric (directed) is computed for every cell even with `symmetric`.
 void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& rows,
-                               const ProfileList& cols, bool symmetric, ProfileMeasure measure,
+                               const ProfileList& cols, bool symmetric, const ProfileScoring& scoring,
                                double* out, const BatchOptions& options);
 
 struct Neighbour {
@@ -85,6 +68,6 @@ struct NeighbourLists {
 NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
-                             ProfileMeasure measure, const BatchOptions& options);
+                             const ProfileScoring& scoring, const BatchOptions& options);
 
 }  // namespace ontarix
