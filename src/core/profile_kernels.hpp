@@ -150,6 +150,11 @@ private:
 
 // ---- marks of a row profile's terms on ranks ----------------------------------------------------
 
+// Starts loading the first entries of a term's list.
+inline void prefetch_list(const TermLists& lists, std::uint32_t term) noexcept {
+    if (std::size_t{term} + 1 < lists.begin.size()) __builtin_prefetch(&lists.items[lists.begin[term]]);
+}
+
 // Per rank: whether a row term reaches it, and which (one bit per slot, `words` words). Slots
 // number the row terms that take part; only those with a scored list set bits.
 class RankBits {
@@ -202,10 +207,12 @@ inline void first_marks(const RankBits& marks, std::span<const std::uint32_t> ra
             std::uint64_t fresh = bits[w] & ~seen[w];
             if (fresh == 0) continue;
             seen[w] |= fresh;
-            missing -= static_cast<std::size_t>(std::popcount(fresh));
+            // Counted bit by bit: without a popcount instruction in the baseline x86-64 target,
+            // std::popcount is a library call.
             while (fresh != 0) {
                 found(w * 64 + static_cast<std::size_t>(std::countr_zero(fresh)), r);
                 fresh &= fresh - 1;
+                --missing;
             }
         }
     }
@@ -244,7 +251,9 @@ public:
         const std::span<const double> rank_ic = index_.rank_ic();
         // Column terms against the row: each one's first marked rank is its best.
         double col_total = 0.0;
-        for (const std::uint32_t t : col) {
+        for (std::size_t c = 0; c < col.size(); ++c) {
+            const std::uint32_t t = col[c];
+            if (c + 1 < col.size()) prefetch_list(index_.scored(), col[c + 1]);
             double best = 0.0;
             for (const std::uint32_t r : index_.scored().of(t)) {
                 if (s.marks.hit(r)) {
@@ -287,7 +296,7 @@ public:
         rows_ = needs_rows(combine);
         avg_ = combine == Combine::Avg;
         rows_first_ = rows_first;
-        row_best_.assign(slots, 0.0);
+        row_best_.assign(slots, 0.0);  // unused by max and avg: stays 0.0
         if (avg_ && rows_first_) partial_.assign(slots, 0.0);
         sums_ = CombineSums{};
     }
@@ -296,11 +305,16 @@ public:
     void column(std::size_t slots, Score&& score) {
         double best = 0.0;
         double across = 0.0;
-        for (std::size_t k = 0; k < slots; ++k) {
-            const double s = counted(score(k));
-            best = std::max(best, s);
-            if (rows_) row_best_[k] = std::max(row_best_[k], s);
-            if (avg_) {
+        if (!avg_) {
+            for (std::size_t k = 0; k < slots; ++k) {
+                const double s = counted(score(k));
+                best = std::max(best, s);
+                row_best_[k] = std::max(row_best_[k], s);
+            }
+        } else {
+            for (std::size_t k = 0; k < slots; ++k) {
+                const double s = counted(score(k));
+                best = std::max(best, s);
                 if (rows_first_) {
                     partial_[k] += s;
                 } else {
@@ -375,7 +389,10 @@ public:
         const std::span<const double> rank_ic = index_.rank_ic();
         const std::size_t slots = s.slots.size();
         s.sums.start(combine_, rows_first, slots);
-        for (const std::uint32_t t : col) {
+        for (std::size_t c = 0; c < col.size(); ++c) {
+            const std::uint32_t t = col[c];
+            // The next term's list is a random place in memory: on its way while this one walks.
+            if (c + 1 < col.size()) prefetch_list(index_.scored(), col[c + 1]);
             if (!can_score(index_, nullptr, kMeasure, t)) continue;
             std::fill(s.m.begin(), s.m.end(), 0.0);
             first_marks(s.marks, index_.scored().of(t), s.reachable, s.seen.data(),
