@@ -1,24 +1,20 @@
 // Batches over a ClosureIndex: similarity matrices of terms and of profiles, and the k best
 // candidates of every query profile, computed on several threads.
 //
-// Every batch is a set of rows (a term, or a query profile) scored against columns. A row is
-// prepared once on the thread that takes it, by marking what it reaches in that thread's scratch
-// arrays, and each column is then scored by walking the column's own lists against the marks:
-//   - Resnik (max information content) of two terms: the first rank of the column's scored list
-//     that the row marked;
-//   - semantic Jaccard, and Jaccard of profiles: a count of marked numbers;
-//   - phenomizer of two profiles: each column term's best is the first marked rank of its list;
-//     each row term's best is the first rank, in the union of the column's lists, whose mark
-//     carries that term's bit (one bit per row term, in as many 64-bit words as it takes).
-// Scores are computed by the same formulas, and summed in the same order, as the one-pair
-// functions of profile_measures.hpp: a batch gives the same doubles, whatever the thread count.
+// Every batch is a set of rows (a term, or a query profile) scored against columns by a kernel
+// (term_kernels.hpp, profile_kernels.hpp): a row is prepared once on the thread that takes it, by
+// marking what it reaches in that thread's scratch, and each column is scored by walking its own
+// lists against the marks. The drivers (batch_driver.hpp) decide which thread takes which rows.
+// Scores are computed by the same formulas from the same values, and summed in the same order, as
+// the one-pair functions of term_measures.hpp and profile_measures.hpp: a batch gives the same
+// doubles, whatever the thread count.
 //
-// When the columns are the rows themselves, a symmetric measure is computed for one triangle
-// and mirrored (a top-k list takes each pair from the one computation).
+// When the columns are the rows themselves, a symmetric measure is computed for one triangle and
+// mirrored (a top-k list takes each pair from the one computation); a measure that is not
+// symmetric (a directed combine) is computed for every ordered pair.
 //
-// Cost per row: its lists are marked and unmarked once; per cell: one walk of the column's lists,
-// stopping early for the Resnik and best-match walks. Memory per thread: a byte and a word per
-// rank, a word per term; a top-k run keeps k entries per query and thread.
+// Memory per thread: marks per rank or per index term, and bits per row term that can score; a
+// top-k run keeps k entries per query and thread. Terms the index lacks take no marks.
 #pragma once
 
 #include <cstddef>
