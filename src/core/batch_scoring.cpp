@@ -64,24 +64,30 @@ ProfileList scored_union_lists(const ClosureIndex& index, const ProfileList& pro
     return out;
 }
 
+template <TermMeasure kMeasure, class Body>
+void with_mica_kernel(const ClosureIndex& index, const ProfileList& rows, const ProfileList& cols,
+                      Combine combine, Body&& body) {
+    const kernels::ScoringColumns columns = kernels::scoring_columns(index, kMeasure, cols);
+    body(kernels::MicaCombine<kMeasure>(index, rows, cols, columns, combine));
+}
+
 template <class Body>
 void with_combine_kernel(const ClosureIndex& index, const ProfileList& rows,
                          const ProfileList& cols, TermMeasure measure, Combine combine,
                          Body&& body) {
-    using kernels::MicaCombine;
     using kernels::OverlapCombine;
     switch (measure) {
         case TermMeasure::Resnik:
-            return body(MicaCombine<TermMeasure::Resnik>(index, rows, cols, combine));
+            return with_mica_kernel<TermMeasure::Resnik>(index, rows, cols, combine, body);
         case TermMeasure::Lin:
-            return body(MicaCombine<TermMeasure::Lin>(index, rows, cols, combine));
+            return with_mica_kernel<TermMeasure::Lin>(index, rows, cols, combine, body);
         case TermMeasure::JiangConrath:
-            return body(MicaCombine<TermMeasure::JiangConrath>(index, rows, cols, combine));
+            return with_mica_kernel<TermMeasure::JiangConrath>(index, rows, cols, combine, body);
         case TermMeasure::Relevance:
-            return body(MicaCombine<TermMeasure::Relevance>(index, rows, cols, combine));
+            return with_mica_kernel<TermMeasure::Relevance>(index, rows, cols, combine, body);
         case TermMeasure::InformationCoefficient:
-            return body(
-                MicaCombine<TermMeasure::InformationCoefficient>(index, rows, cols, combine));
+            return with_mica_kernel<TermMeasure::InformationCoefficient>(index, rows, cols,
+                                                                         combine, body);
         case TermMeasure::GraphIc:
             return body(OverlapCombine<TermMeasure::GraphIc>(index, nullptr, rows, cols, combine));
         case TermMeasure::SemanticJaccard:
