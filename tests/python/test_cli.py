@@ -13,7 +13,7 @@ import ontarix
 from conftest import random_profiles, write_association
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
-MODULES = {"ontarix-run": "ontarix_cli", "ontarix-neighbours": "ontarix_cli.neighbours"}
+MODULES = {"ontarix-run": "ontarix_tools.run", "ontarix-neighbours": "ontarix_tools.neighbours"}
 
 
 def cli(*args: str, command: str = "ontarix-run") -> subprocess.CompletedProcess[str]:
@@ -153,14 +153,14 @@ class Terminal(io.StringIO):
     ],
 )
 def test_progress_bar_only_on_a_terminal_for_long_work(stream, pairs, shown):
-    from ontarix_cli.neighbours import progress_wanted
+    from ontarix_tools.neighbours import progress_wanted
 
     assert progress_wanted(stream, pairs) is shown
 
 
 @pytest.mark.parametrize("measure, block_size", [("phenomizer", 7), ("jaccard", 60), ("phenomizer", 1)])
 def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
-    from ontarix_cli._blocks import top_k_in_pieces
+    from ontarix_tools._blocks import top_k_in_pieces
 
     table, profiles = random_profiles(80, 60, seed=6)
     idx = ontarix.ClosureIndex(table)

@@ -3,7 +3,7 @@
 from typing import TYPE_CHECKING
 
 import ontarix
-from ontarix_cli import distributed_top_k
+from ontarix_tools import distributed_top_k
 
 if TYPE_CHECKING:
     from distributed import Client
