@@ -170,3 +170,17 @@ def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
     nan_free = lambda d: [(q, [(n, repr(s)) for n, s in row]) for q, row in d.items()]  # noqa: E731
     n = len(profiles)
     assert nan_free(got) == nan_free(expected) and sum(done) == n * (n - 1) // 2
+
+
+def test_former_package_name_still_imports_and_warns():
+    import importlib
+
+    import ontarix_tools
+    import ontarix_tools.run
+
+    sys.modules.pop("ontarix_cli", None)
+    with pytest.warns(DeprecationWarning, match="ontarix_cli is deprecated: import distributed_top_k "
+                                                "from ontarix_tools and main from ontarix_tools.run"):
+        former = importlib.import_module("ontarix_cli")
+    assert former.distributed_top_k is ontarix_tools.distributed_top_k
+    assert former.main is ontarix_tools.run.main

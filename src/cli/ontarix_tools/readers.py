@@ -220,9 +220,10 @@ def read_hpoa(path: StrPath, *, aspects: str | Iterable[str] | None = "P",
     width = len(header)
     profiles: dict[str, set[str]] = {}
     names: dict[str, str] = {}
-    # The object of the previous row, whether its database is kept, and its set: rows of one
-    # disease come together, so most rows skip the lookups.
-    current = ""
+    # The object of the previous row (None before the first, so that the first row is checked
+    # even when empty), whether its database is kept, and its set: rows of one disease come
+    # together, so most rows skip the lookups.
+    current: str | None = None
     kept = False
     terms: set[str] | None = None
     for index in range(first + 1, len(lines)):
@@ -293,8 +294,11 @@ def read_gaf(path: StrPath, *, aspects: str | Iterable[str] | None = None,
     name, lines = _tab_lines(path)
     profiles: dict[str, set[str]] = {}
     names: dict[str, str] = {}
-    # The (DB, key) of the previous row, its object and set: a product's rows come together.
-    current_db = current_key = obj = ""
+    # The (DB, key) of the previous row (None before the first), its object and set: a
+    # product's rows come together.
+    current_db: str | None = None
+    current_key: str | None = None
+    obj = ""
     terms: set[str] | None = None
     for index, line in enumerate(lines):
         fields = line.split("\t")
