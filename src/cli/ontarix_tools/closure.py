@@ -93,7 +93,8 @@ def read_obo(path: str) -> list[Row]:
     try:
         return read_obo_relationships(sys.stdin.buffer if path == "-" else path)
     except FileFormatError as exc:
-        raise CommandError(f"{path}:{exc.lineno}: {exc.msg}") from None
+        where = path if exc.lineno is None else f"{path}:{exc.lineno}"
+        raise CommandError(f"{where}: {exc.msg}") from None
 
 
 # ---- writing -----------------------------------------------------------------------------------

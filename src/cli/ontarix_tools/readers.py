@@ -103,15 +103,13 @@ def _gzipped(name: str) -> bool:
     return name.lower().endswith(".gz")
 
 
-def _open_binary(path: StrPath) -> io.BufferedIOBase:
-    if _gzipped(_display(path)):
-        return gzip.open(path, "rb")
-    return open(path, "rb")
+def _open_binary(path: StrPath, gzipped: bool) -> io.BufferedIOBase:
+    return gzip.open(path, "rb") if gzipped else open(path, "rb")
 
 
 def _read_bytes(path: StrPath, gzipped: bool) -> bytes:
     name = _display(path)
-    with (gzip.open(path, "rb") if gzipped else open(path, "rb")) as f:
+    with _open_binary(path, gzipped) as f:
         try:
             return f.read()
         except (EOFError, zlib.error) as exc:  # truncated or corrupt: content, not the file
@@ -421,8 +419,9 @@ def read_obo_relationships(source: StrPath | IO[bytes]) -> list[Relationship]:
         raise ImportError(OBO_EXTRA, name="fastobo") from None
     if not isinstance(source, (str, os.PathLike)):
         return _obo_rows(fastobo, source, str(getattr(source, "name", "<stream>")))
-    with _open_binary(source) as f:
-        return _obo_rows(fastobo, f, _display(source))
+    name = _display(source)
+    with _open_binary(source, _gzipped(name)) as f:
+        return _obo_rows(fastobo, f, name)
 
 
 def _obo_rows(fastobo: Any, stream: IO[bytes] | io.BufferedIOBase,
