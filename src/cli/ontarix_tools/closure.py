@@ -176,6 +176,8 @@ def _describe(exc: BaseException) -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs ontarix-closure with the arguments argv (default: sys.argv[1:]) and returns its exit
+    status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     args = _parser().parse_args(argv)
     obo = args.format == "obo" or (args.format is None and args.input.lower().endswith(".obo"))
     to_file = args.output is not None and args.output != "-"

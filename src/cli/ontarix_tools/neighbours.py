@@ -116,6 +116,8 @@ def _write_json(out: TextIO, found: Neighbours) -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs ontarix-neighbours with the arguments argv (default: sys.argv[1:]) and returns its exit
+    status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     parser = _parser()
     args = parser.parse_args(argv)
     if args.ic is not None and args.measure != "phenomizer":

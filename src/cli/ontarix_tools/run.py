@@ -104,6 +104,8 @@ def _phenomizer_rows(input_file: str, closure_file: str, ic_file: str | None) ->
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs ontarix-run with the arguments argv (default: sys.argv[1:]) and returns its exit
+    status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     parser = _parser()
     args = parser.parse_args(argv)
     if args.ic is not None and args.measure != "phenomizer":
