@@ -116,11 +116,11 @@ using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)
 // Only then are the arguments whose conversion runs Python code (a custom IC's values, weights)
 // read, and the index finished.
 
-// The index of `structure` with the converted information content `ic` (null: the table's own).
-// The long part runs without the interpreter lock.
+// The index of `structure` with the information content `ic` (nothing: the table's own). The
+// long part runs without the interpreter lock.
 PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> structure,
-                  const OwnedScores* ic) {
-    if (ic == nullptr && structure->counts.size() != structure->size()) {
+                  std::optional<std::vector<double>> ic) {
+    if (!ic && structure->counts.size() != structure->size()) {
         throw_error(PyExc_ValueError,
                     PyUnicode_FromString("the table's own information content is unknown: this "
                                          "index was restored from a state that does not hold it"));
@@ -128,7 +128,8 @@ PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> stru
     InterpreterWaiter waiter;
     ClosureIndex index = [&] {
         LockFreeSection section(waiter);
-        return finish_index(std::move(structure), ic != nullptr ? &ic->map : nullptr, &section);
+        return ic ? finish_index(std::move(structure), std::move(*ic), true, &section)
+                  : finish_index(std::move(structure), nullptr, &section);
     }();
     return wrap(type, std::move(index));
 }
@@ -147,8 +148,8 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
             structure = build_structure(rows, predicates ? &*predicates : nullptr, &waiter);
         }
         // A custom IC's values may run Python code: the structure no longer views the table.
-        const auto ic = information_content_argument(kNew, "information_content", a[2]);
-        return finish_with(type, std::move(structure), ic.get()).release();
+        auto ic = information_content_values(kNew, "information_content", a[2], *structure);
+        return finish_with(type, std::move(structure), std::move(ic)).release();
     });
 }
 
@@ -213,8 +214,11 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             rows.groups.push_back({key, 0, range.begin, range.end});
         }
         rows.objects = std::move(closure.values);
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls),
-                           build_structure(rows, nullptr, &waiter), ic.get());
+        std::shared_ptr<const IndexStructure> structure = build_structure(rows, nullptr, &waiter);
+        std::optional<std::vector<double>> values;
+        if (ic) values = ic_by_text(*structure, ic->map);
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(values));
     });
 }
 
@@ -270,13 +274,15 @@ PyObject* from_relationships(PyObject* cls, PyObject* const* args, Py_ssize_t na
         }
         // Python code may run from here on (values' __float__, a mapping's items()): the
         // structure owns its texts.
-        const auto ic = information_content_argument(kFromRelationships, "information_content", a[3]);
+        auto ic = information_content_values(kFromRelationships, "information_content", a[3],
+                                             *structure);
         const auto weights = wang_weights_argument(kFromRelationships, a[4]);
         weigh_edges(*structure, [&](Term predicate) {
             const auto found = weights->map.find(predicate);
             return found != weights->map.end() ? found->second : kOtherWeight;
         });
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure), ic.get());
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(ic));
     });
 }
 
@@ -306,11 +312,12 @@ PyObject* with_information_content(PyObject* self, PyObject* const* args, Py_ssi
                                    PyObject* kwnames) noexcept {
     return call_function(kWithIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
         const ClosureIndex& index = index_of(self);
-        const auto ic = information_content_argument(kWithIc, "information_content", a[0]);
+        auto ic = information_content_values(kWithIc, "information_content", a[0],
+                                             index.structure());
         // An index restored from an older state may lack its frequencies, but if it kept its own
         // IC, that is the answer.
         if (!ic && !index.custom_ic()) return PyRef::borrow(self);
-        return finish_with(Py_TYPE(self), index.shared_structure(), ic.get());
+        return finish_with(Py_TYPE(self), index.shared_structure(), std::move(ic));
     });
 }
 
