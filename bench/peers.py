@@ -168,6 +168,20 @@ def hpo3_term(hpo: Hpo, measure: str, a: str, b: str) -> float:
     return TERM_FORMULAS[measure](hpo.ic[a], hpo.ic[b], m)
 
 
+def hpo3_ic_float32(hpo: Hpo, a: str, b: str) -> float:
+    """hpo3's "ic" in its own float32 arithmetic, operation for operation: lin * (1 - 1 / (1 + m)).
+    Where m is small, 1 - 1 / (1 + m) in float32 keeps few digits (1.7e-5 relative at m = 0.0026),
+    which no float64 implementation of the formula reproduces."""
+    import numpy as np
+
+    f = np.float32
+    ia, ib = f(hpo.ic[a]), f(hpo.ic[b])
+    m = f(mica_ic(hpo.parents[a] | {a}, hpo.parents[b] | {b}, hpo.ic))
+    if ia + ib == 0:
+        return 0.0
+    return float(f(2) * m / (ia + ib) * (f(1) - f(1) / (f(1) + m)))
+
+
 def hpo3_profile(hpo: Hpo, measure: str, combine: str, s1: set[str], s2: set[str]) -> float:
     """hpo3's profile score: the combine over hpo3's term scores; 0.0 when a profile is empty."""
     if not s1 or not s2:
