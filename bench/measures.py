@@ -19,7 +19,9 @@ over the common ancestors (0.0 if none).
   jc       1.0 when a == b (checked first); 0.0 when IC(a) or IC(b) is 0;
            else 1 / (1 + IC(a) + IC(b) - 2m)               [ontarix: 0.0 for a == b of IC 0]
   rel      lin * (1 - exp(-m))
-  ic       lin * (1 - 1 / (1 + m))
+  ic       lin * (1 - 1 / (1 + m)), in float32: where m is small, 1 - 1 / (1 + m) keeps few
+           digits (1.7e-5 relative at m = 0.0026), so the rows of "ic" also give the difference
+           from the same formula in float64, which is what ontarix computes
   graphic  1.0 when a == b; else the IC summed over the common ancestors, the two terms counted
            (a term is its own ancestor), over the IC summed over the union of the proper
            ancestors, the two terms not counted; 0.0 when that sum is 0. So a term and its
@@ -227,7 +229,8 @@ def hpo3_section(build: Build, rep: int, quick: bool) -> None:
     edges = ([(t, t) for t in sample[:20]] + [(z, z) for z in zero]
              + [(t, hpo.by_id[next(iter(hpo.parents[t.id]))]) for t in sample[:30]
                 if hpo.parents[t.id]]
-             + [(root, root), (root, sample[0]), (sample[1], root)] + [(z, sample[2]) for z in zero])
+             + [(root, root), (root, sample[0]), (sample[1], root)]
+             + [(z, sample[2]) for z in zero])
     for measure, method in peers.HPO3_METHODS.items():
         cases = pairs + edges
         theirs = helper.batch_similarity(cases, kind="omim", method=method)
@@ -255,7 +258,9 @@ def hpo3_section(build: Build, rep: int, quick: bool) -> None:
             worst = max(worst, max(map(rel_diff, mine, theirs)))
             n += len(theirs)
         agree(f"reading of hpo3 '{peers.HPO3_METHODS[measure]}' x funSimAvg/funSimMax/BMA",
-              worst, n, "<= 1e-5", " disease pairs")
+              worst, n, "<= 1e-5", " disease pairs" + (
+                  ", its float32 'ic' term scores (above)"
+                  if measure == "information_coefficient" else ""))
     empty = helper.batch_set_similarity([(HPOSet([]), hsets[0])], method="resnik",
                                         combine="funSimAvg")[0]
     print(f"  hpo3 scores a profile against an empty one {empty} (ontarix: nan)")
@@ -337,7 +342,7 @@ def hpo3_section(build: Build, rep: int, quick: bool) -> None:
             lambda: idx.term_similarity_matrix(r_ids, c_ids, measure=measure), rep)
         speed(f"{measure} term matrix {m}x{m} (hpo3 batch_similarity '{method}')", base, mod,
               "target >= 10x", missing)
-    del pairs
+    pairs.clear()  # a million tuples, not needed past here
     for label, pool, size in (("OMIM disease", hpo.diseases, 150 if quick else 300),
                               ("gene", hpo.genes, 60 if quick else 120)):
         chosen = rng.sample(pool, size)
@@ -507,9 +512,10 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
         ic = index.annotation_information_content(annotations, count="annotations")
         worst = worst_of(rel_diff(ic.get(t, math.inf), gs.ic[t]) for t in finite)
         extra = sorted(set(ic) - set(finite))
+        note = (f" finite entries; {len(extra)} terms of ours without an IC there (not in its"
+                f" term table: {', '.join(extra[:3])}...)" if extra else "")
         agree("annotation_information_content(count='annotations') vs its IC", worst,
-              len(finite), "<= 1e-12", f" finite entries; {len(extra)} terms of ours without an IC there "
-              f"(not in its term table: {', '.join(extra[:3])}...)" if extra else "")
+              len(finite), "<= 1e-12", note)
     missing = build.first(missing, build.with_ic(), build.term_matrix("lin"),
                           build.term_matrix("relevance"))
     idx_ic = None if missing else index.with_information_content(ic)
@@ -569,7 +575,7 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
         missing = build.first(build.with_ic(), build.top_k("lin", "bma"))
         if missing or idx_ic is None:
             print(f"  headline: top_k all-vs-all, {n} gene BP profiles, k=10, lin x bma: not "
-                  f"available in this build ({missing})")
+                  f"available in this build ({missing or 'no IC from the annotations'})")
         else:
             gc.collect()
             t0 = time.perf_counter()
@@ -594,7 +600,7 @@ def wang_section(build: Build, rep: int, quick: bool) -> None:
     d.mkdir(exist_ok=True)
     obo = d / "go_bp_from_go_db.obo"
     if not obo.exists():
-        con = sqlite3.connect(data.go_sqlite())
+        con = sqlite3.connect(str(data.go_sqlite()))
         try:
             names = dict(con.execute("select go_id, term from go_term"))
         finally:
@@ -672,7 +678,7 @@ def wang_section(build: Build, rep: int, quick: bool) -> None:
         return
     table_rows = [x for x in gs.gotbl if x[2] != "all"]
     idx = ontarix.ClosureIndex.from_relationships(
-        table_rows, wang_weights=dict.fromkeys({p for _, p, _ in table_rows}, 0.7))
+        table_rows, wang_weights=dict.fromkeys({rel for _, rel, _ in table_rows}, 0.7))
     ours = [idx.term_similarity(a, b, measure="wang") for (a, b), _ in cells]
     agree("wang on GOSemSim's table, every weight 0.7, vs its Wang",
           worst_of(rel_diff(x, t) for x, (_, t) in zip(ours, cells)), len(cells), "<= 1e-12")

@@ -42,7 +42,7 @@ class PeerMissing(Exception):
     """A peer (or its data) cannot be had on this machine; the message says what to install."""
 
 
-# ---------------------------------------------------------------- the measures, as ontarix names them
+# ---------------------------------------------------------------- the measures, ontarix's names
 
 def mica_ic(anc_a: set[str], anc_b: set[str], ic: dict[str, float]) -> float:
     """The IC of the most informative common ancestor; terms of IC <= 0 (or absent) never score."""
@@ -215,7 +215,8 @@ if (mode == "export") {
   writeLines(paste(names(d@IC), num(d@IC), sep = "\t"), file.path(cache, "ic.tsv"))
   data(gotbl, package = "GOSemSim")
   bp <- gotbl[gotbl$Ontology == "BP", ]
-  writeLines(paste(bp$go_id, bp$relationship, bp$parent, sep = "\t"), file.path(cache, "gotbl_bp.tsv"))
+  writeLines(paste(bp$go_id, bp$relationship, bp$parent, sep = "\t"),
+             file.path(cache, "gotbl_bp.tsv"))
   writeLines(c(paste("GOSemSim", packageVersion("GOSemSim")),
                paste("org.Hs.eg.db", packageVersion("org.Hs.eg.db")),
                paste("GO.db", packageVersion("GO.db")), R.version.string),
@@ -306,8 +307,11 @@ class GoSemSim:
                 term, value = line.rstrip("\n").split("\t")
                 self.ic[term] = _num(value)
         self.max_ic = max(v for v in self.ic.values() if math.isfinite(v))
+        self.gotbl: list[tuple[str, str, str]] = []
         with open(self.dir / "gotbl_bp.tsv", encoding="utf-8") as f:
-            self.gotbl = [tuple(line.rstrip("\n").split("\t")) for line in f]
+            for line in f:
+                child, rel, parent = line.rstrip("\n").split("\t")
+                self.gotbl.append((child, rel, parent))
 
     def _r(self, *args: str, timeout: float = 3600) -> None:
         try:
