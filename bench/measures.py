@@ -1,6 +1,6 @@
 """The index's similarity measures against the peers of the field: agreement, then speed.
 
-    python bench/measures.py [--quick] [--skip-headline] [--only hpo3,gosemsim,wang]
+    python bench/measures.py [--quick] [--skip-headline] [--only hpo3,gosemsim,goatools]
 
 Peers (benchmark-only, installed by hand; see peers.py): hpo3 (pip install hpo3), GOSemSim 2.24
 through Rscript (apt-get install r-bioc-gosemsim r-bioc-org.hs.eg.db) and GOATOOLS (pip install
@@ -70,20 +70,30 @@ Debian package, so its formulas are established by reproducing its output here, 
   (reflexive), IC from annotation_information_content(rows, count="annotations"), terms without
   a GOSemSim IC dropped, combineScores' rules, and the rounding.
 
-GOATOOLS 1.6 (semsim/termwise/wang.py, dag_a.py): SsWang(goids, godag, relationships,
-rel2scf) follows is_a only unless `relationships` names more (part_of, regulates,
-negatively_regulates, positively_regulates; default weights is_a 0.8, part_of and all three
-regulates 0.6, where ontarix takes 0.7 for predicates other than is_a and part_of). S-values
-are taken over the ancestors in decreasing depth (the longest path from the root through the
-followed relations), each the largest weight * S(child) over its children: the paper's maximum
-over paths, exactly. get_sim returns None (and prints an error) for a term it was not built
-for. GO's own site is not reachable here, and neither PyPI nor Debian ships go-basic.obo, so the
-OBO file GOATOOLS reads is written from GO.db's relations (peers.write_obo) into the cache.
+GOATOOLS 1.6.9 (read: semsim/termwise/wang.py, dag_a.py, semantic.py).
+  - Wang, SsWang(goids, godag, relationships, rel2scf): follows is_a only unless
+    `relationships` names more (part_of, regulates, negatively_regulates,
+    positively_regulates); default weights is_a 0.8, part_of and all three regulates 0.6 (where
+    ontarix, like GOSemSim's intent, takes 0.7 for a predicate other than is_a and part_of).
+    S-values are taken over the ancestors in decreasing depth (the longest path from the root
+    through the followed relations), each the largest weight * S(child) over its children: the
+    paper's maximum over paths, exactly (checked here against a best-first walk). get_sim
+    returns None (and prints an error) for a term it was not built for. GO's own site is not
+    reachable here, and neither PyPI nor Debian ships go-basic.obo, so the OBO file GOATOOLS
+    reads is written from GO.db's relations (peers.write_obo) into the cache.
+  - TermCounts(godag, {gene: terms}): n(t) = genes annotated with t or an is_a descendant
+    (relationships only when asked), IC(t) = -ln(n(t) / n(root)), natural log, 0.0 where
+    n(t) = 0: ontarix's count="objects" when every object has a term of the branch.
+    resnik_sim = IC of the MICA over the is_a ancestors (a term its own ancestor), None across
+    namespaces; lin_sim = 2m / (IC(a) + IC(b)) when both ICs are non-zero, else 1.0 for a
+    term with itself, 0.0 when m = 0, otherwise None; schlicker_sim = lin_sim * (1 - the
+    MICA's frequency) = ontarix's relevance where both ICs are non-zero.
 """
 
 from __future__ import annotations
 
 import argparse
+import csv
 import gc
 import math
 import os
@@ -103,6 +113,7 @@ from run import best_of, fmt  # noqa: E402
 import ontarix  # noqa: E402
 
 TERM_MEASURES = ("resnik", "lin", "jiang_conrath", "relevance", "information_coefficient")
+GOATOOLS_NAMES = {"resnik": "resnik_sim", "lin": "lin_sim", "relevance": "schlicker_sim"}
 GOSEMSIM_COMBINES = {"max": "max", "avg": "avg", "rcmax": "funsimmax", "BMA": "bma"}
 
 
@@ -387,6 +398,35 @@ def py_annotation_ic(annotations: dict[str, Sequence[str]], expansions: dict[str
     return {x: -math.log(c / total) for x, c in n.items()}
 
 
+def gosemsim_wang(build: Build, gs: peers.GoSemSim, rng: random.Random) -> None:
+    """GOSemSim's Wang on its own relation table: every edge 0.7, "all" left out."""
+    table_terms = sorted({c for c, _, _ in gs.gotbl})
+    r, c = rng.sample(table_terms, 20), rng.sample(table_terms, 20)
+    seconds, theirs_m = gs.wang(r, c + r[:2])
+    svs: dict[str, dict[str, float]] = {}
+
+    def sv_of(t: str) -> dict[str, float]:
+        if t not in svs:
+            svs[t] = peers.gosemsim_wang_svalues(t, gs.gotbl)
+        return svs[t]
+
+    cells = list(theirs_m.items())
+    mine = [1.0 if a == b else peers.wang_from_svalues(sv_of(a), sv_of(b)) for (a, b), _ in cells]
+    agree("reading of its Wang (first value met, every edge 0.7)",
+          worst_of(rel_diff(x, t) for x, (_, t) in zip(mine, cells)), len(cells), "<= 1e-12",
+          f"; R: {seconds / len(cells) * 1e3:.1f} ms a pair")
+    missing = build.wang()
+    if missing:
+        agree("wang on its table, every weight 0.7, vs its Wang", None, 0, "", missing=missing)
+        return
+    table_rows = [x for x in gs.gotbl if x[2] != "all"]
+    idx = ontarix.ClosureIndex.from_relationships(
+        table_rows, wang_weights=dict.fromkeys({rel for _, rel, _ in table_rows}, 0.7))
+    ours = [idx.term_similarity(a, b, measure="wang") for (a, b), _ in cells]
+    agree("wang on its table, every weight 0.7, vs its Wang",
+          worst_of(rel_diff(x, t) for x, (_, t) in zip(ours, cells)), len(cells), "<= 1e-12")
+
+
 def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> None:
     edges = data.load_go_bp_edges()
     if edges is None:
@@ -473,7 +513,7 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
 
     worst, same, n = gene_agreement(lin_matrix_reading, False)
     agree("reading of geneSim Lin x max/avg/rcmax/BMA (drop IEA, NA terms)", worst, n,
-          "<= 5e-4, its 3-decimal rounding", f"; {same} equal once rounded",
+          "<= 5e-4, its 3-decimal rounding", f"; {same} equal once rounded (NA alike)",
           kind="max abs diff")
     print(f"  (geneSim: {g_seconds / calls * 1e3:.0f} ms a call over {calls} calls, GO.db's "
           f"ancestor list read once instead of on every call)")
@@ -540,7 +580,7 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
 
         worst, same, n = gene_agreement(lin_matrix_ours, True)
         agree("lin gene scores, GOSemSim's conventions in Python, vs geneSim", worst, n,
-              "<= 5e-4, its 3-decimal rounding", f"; {same} equal once rounded",
+              "<= 5e-4, its 3-decimal rounding", f"; {same} equal once rounded (NA alike)",
               kind="max abs diff")
 
     # Speed.
@@ -569,6 +609,8 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
         speed(f"annotation_information_content, {len(given)} genes, count={count!r} "
               f"(Python loop)", base, mod, "target >= 10x", missing)
 
+    gosemsim_wang(build, gs, rng)
+
     if headline:
         everyone = {g: set(t) for g, t in annotations.items()}
         n = len(everyone)
@@ -586,9 +628,9 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
                   flush=True)
 
 
-# ---------------------------------------------------------------- Wang
+# ---------------------------------------------------------------- GOATOOLS
 
-def wang_section(build: Build, rep: int, quick: bool) -> None:
+def goatools_section(build: Build, rep: int, quick: bool) -> None:
     edges = data.load_go_bp_edges()
     if edges is None:
         print("\nWang: GO.db could not be fetched (see data.py): Wang rows skipped")
@@ -649,47 +691,94 @@ def wang_section(build: Build, rep: int, quick: bool) -> None:
         mod = best_of(lambda: [f(a, b, measure="wang") for a, b in pairs], rep) / len(pairs)
         speed(f"wang per call, {label} (GOATOOLS get_sim)", call_time, mod,
               f"GOATOOLS' SsWang build for {len(sample)} terms: {build_time:.2f} s")
+    goatools_ic(build, rep, quick, obo, rows, rng)
 
-    # GOSemSim's Wang on its own relation table, every edge 0.7, "all" left out.
+
+def read_sets(path: Path) -> dict[str, set[str]]:
+    sets: dict[str, set[str]] = {}
+    with open(path, newline="", encoding="utf-8") as f:
+        for key, term in csv.reader(f):
+            sets.setdefault(key, set()).add(term)
+    return sets
+
+
+def goatools_ic(build: Build, rep: int, quick: bool, obo: Path,
+                rows: list[tuple[str, str, str]], rng: random.Random) -> None:
+    """GOATOOLS' Resnik, Lin and Schlicker (relevance) with its TermCounts IC from the human
+    genes' BP profiles (every evidence code), all over is_a alone, which is what its
+    common-ancestor search follows."""
+    ds = data.load_go()
+    if ds is None:
+        print("  GO's gene profiles could not be fetched (see data.py): GOATOOLS IC rows skipped")
+        return
+    profiles = read_sets(ds.input_file)
     try:
-        gs = peers.GoSemSim()
+        g = peers.GoatoolsIc(obo, profiles)
     except peers.PeerMissing as exc:
-        print(f"  GOSemSim: {exc}: its Wang row skipped")
+        print(f"  GOATOOLS: {exc}: its IC rows skipped")
         return
-    table_terms = sorted({c for c, _, _ in gs.gotbl})
-    r, c = rng.sample(table_terms, 20), rng.sample(table_terms, 20)
-    seconds, theirs_m = gs.wang(r, c + r[:2])
-    svs: dict[str, dict[str, float]] = {}
-
-    def sv_of(t: str) -> dict[str, float]:
-        if t not in svs:
-            svs[t] = peers.gosemsim_wang_svalues(t, gs.gotbl)
-        return svs[t]
-
-    cells = list(theirs_m.items())
-    mine = [1.0 if a == b else peers.wang_from_svalues(sv_of(a), sv_of(b)) for (a, b), _ in cells]
-    agree("reading of GOSemSim's Wang (first value met, every edge 0.7)",
-          worst_of(rel_diff(x, t) for x, (_, t) in zip(mine, cells)), len(cells), "<= 1e-12",
-          f"; R: {seconds / len(cells) * 1e3:.1f} ms a pair")
-    missing = build.wang()
+    theirs_ic = g.ic()
+    anc = peers.ancestor_sets(rows, {"is_a"})
+    expansions = {t: a | {t} for t, a in anc.items()}
+    expansions.setdefault("GO:0008150", {"GO:0008150"})
+    print(f"  GOATOOLS TermCounts of {len(profiles)} genes' BP profiles, is_a only: "
+          f"{len(theirs_ic)} terms counted in {g.count_seconds:.1f} s")
+    mine_ic = py_annotation_ic(profiles, expansions, "objects")
+    agree("reading of TermCounts IC (count='objects' over is_a)",
+          worst_of(rel_diff(mine_ic.get(t, math.nan), v) for t, v in theirs_ic.items()),
+          len(theirs_ic), "exact", f" terms; {len(mine_ic.keys() - theirs_ic.keys())} more in "
+          f"the reading")
+    counted = sorted(t for t, v in theirs_ic.items() if v > 0)
+    uncounted = sorted(set(expansions) - theirs_ic.keys())
+    pairs = [tuple(rng.sample(counted, 2)) for _ in range(300 if quick else 1000)]
+    # A term no gene reaches, against an ancestor of it that genes do reach: lin_sim's None.
+    lone = next((u, x) for u in uncounted for x in sorted(anc.get(u, ()))
+                if theirs_ic.get(x, 0.0) > 0)
+    pairs += [(counted[0], counted[0]), (uncounted[0], uncounted[0]), lone,
+              (counted[2], "GO:0008150")]
+    for measure in ("resnik", "lin", "relevance"):
+        peer = getattr(g, measure)
+        theirs = [peer(a, b) for a, b in pairs]
+        mine = [peers.goatools_ic_reading(measure, a, b, anc, theirs_ic) for a, b in pairs]
+        nones = sum(t is None for t in theirs)
+        agree(f"reading of GOATOOLS {GOATOOLS_NAMES[measure]} ({measure})",
+              worst_of(math.inf if (x is None) != (t is None) else
+                       0.0 if x is None or t is None else rel_diff(x, t)
+                       for x, t in zip(mine, theirs)),
+              len(pairs), "<= 1e-12", f" pairs, {nones} of them None")
+    missing = build.first(build.annotation_ic(), build.with_ic(), build.term_call("lin"),
+                          build.term_call("relevance"))
     if missing:
-        agree("wang on GOSemSim's table, every weight 0.7, vs its Wang", None, 0, "",
-              missing=missing)
+        agree("IC and resnik / lin / relevance vs GOATOOLS", None, 0, "", missing=missing)
         return
-    table_rows = [x for x in gs.gotbl if x[2] != "all"]
-    idx = ontarix.ClosureIndex.from_relationships(
-        table_rows, wang_weights=dict.fromkeys({rel for _, rel, _ in table_rows}, 0.7))
-    ours = [idx.term_similarity(a, b, measure="wang") for (a, b), _ in cells]
-    agree("wang on GOSemSim's table, every weight 0.7, vs its Wang",
-          worst_of(rel_diff(x, t) for x, (_, t) in zip(ours, cells)), len(cells), "<= 1e-12")
+    idx = ontarix.ClosureIndex.from_relationships(rows, follow={"is_a"}, reflexive=True)
+    ic = idx.annotation_information_content(profiles, count="objects")
+    agree("annotation_information_content(count='objects') vs TermCounts",
+          worst_of(rel_diff(ic.get(t, math.nan), v) for t, v in theirs_ic.items()),
+          len(theirs_ic), "<= 1e-12", f" terms; {len(ic.keys() - theirs_ic.keys())} more in ours")
+    idx = idx.with_information_content(ic)
+    # Where an IC is 0 GOATOOLS has its own rules (None, or 1.0 for a term with itself).
+    both = [(a, b) for a, b in pairs if theirs_ic.get(a, 0.0) != 0 and theirs_ic.get(b, 0.0) != 0]
+    for measure in ("resnik", "lin", "relevance"):
+        peer = getattr(g, measure)
+        f = idx.term_similarity
+        theirs = [peer(a, b) for a, b in both]
+        ours = [f(a, b, measure=measure) for a, b in both]
+        agree(f"{measure} vs GOATOOLS {GOATOOLS_NAMES[measure]}",
+              worst_of(map(rel_diff, ours, theirs)), len(both), "<= 1e-12",
+              " pairs of terms with an IC")
+        base = best_of(lambda: [peer(a, b) for a, b in both], 1) / len(both)
+        mod = best_of(lambda: [f(a, b, measure=measure) for a, b in both], rep) / len(both)
+        speed(f"{measure} per call (GOATOOLS {GOATOOLS_NAMES[measure]})", base, mod, "no target")
+
 
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="fewer repetitions, smaller samples")
     ap.add_argument("--skip-headline", action="store_true", help="leave out the GO all-vs-all")
-    ap.add_argument("--only", default="hpo3,gosemsim,wang",
-                    help="comma-separated sections among hpo3, gosemsim, wang")
+    ap.add_argument("--only", default="hpo3,gosemsim,goatools",
+                    help="comma-separated sections among hpo3, gosemsim, goatools")
     args = ap.parse_args()
     rep = 2 if args.quick else 5
     only = set(args.only.split(","))
@@ -700,8 +789,8 @@ def main() -> int:
         hpo3_section(build, rep, args.quick)
     if "gosemsim" in only:
         gosemsim_section(build, rep, args.quick, not args.skip_headline)
-    if "wang" in only:
-        wang_section(build, rep, args.quick)
+    if "goatools" in only:
+        goatools_section(build, rep, args.quick)
     return 0
 
 

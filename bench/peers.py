@@ -543,6 +543,91 @@ def gosemsim_wang_svalues(term: str, gotbl: list[tuple[str, str, str]]) -> dict[
     return sv
 
 
+def ancestor_sets(rows: Iterable[tuple[str, str, str]], follow: set[str] | None = None
+                  ) -> dict[str, set[str]]:
+    """Each term's proper ancestors through the (child, predicate, parent) rows of the followed
+    predicates (all when None), for an acyclic graph such as GO's."""
+    parents: dict[str, set[str]] = defaultdict(set)
+    for child, pred, parent in rows:
+        if follow is None or pred in follow:
+            parents[child].add(parent)
+    out: dict[str, set[str]] = {}
+    for start in list(parents):
+        stack = [start]
+        while stack:
+            t = stack[-1]
+            todo = [p for p in parents.get(t, ()) if p not in out]
+            if todo:
+                stack.extend(todo)
+                continue
+            stack.pop()
+            if t not in out:
+                found: set[str] = set()
+                for p in parents.get(t, ()):
+                    found.add(p)
+                    found |= out[p]
+                out[t] = found
+    return out
+
+
+class GoatoolsIc:
+    """GOATOOLS' IC measures (goatools.semantic) over an annotation corpus: TermCounts counts the
+    objects annotated with each term or a descendant (is_a only unless `relationships` is
+    given), IC = -ln(count / the root's count), 0.0 for a term no object reaches;
+    resnik_sim = IC of the MICA over the is_a ancestors, a term its own ancestor (whatever
+    TermCounts followed); lin_sim = 2 * resnik / (IC(a) + IC(b)) when both ICs are non-zero,
+    else 1.0 for the same term, 0.0 when resnik is 0, and None (its default) otherwise;
+    schlicker_sim = lin_sim * (1 - frequency of the MICA), the relevance measure."""
+
+    def __init__(self, obo: Path, annotations: dict[str, set[str]]) -> None:
+        try:
+            from goatools import semantic
+            from goatools.obo_parser import GODag
+        except ImportError:
+            raise PeerMissing("goatools is not installed (pip install goatools)") from None
+        self.semantic = semantic
+        with open(os.devnull, "w") as quiet:
+            self.dag = GODag(str(obo), prt=quiet)
+        t0 = time.perf_counter()
+        self.counts = semantic.TermCounts(self.dag, annotations)
+        self.count_seconds = time.perf_counter() - t0
+
+    def ic(self) -> dict[str, float]:
+        nt = self.counts.gosubdag.go2nt
+        return {t: nt[t].tinfo for t in self.counts.gocnts if t in nt}
+
+    def resnik(self, a: str, b: str) -> float | None:
+        return self.semantic.resnik_sim(a, b, self.dag, self.counts)
+
+    def lin(self, a: str, b: str) -> float | None:
+        return self.semantic.lin_sim(a, b, self.dag, self.counts)
+
+    def relevance(self, a: str, b: str) -> float | None:
+        return self.semantic.schlicker_sim(a, b, self.dag, self.counts)
+
+
+def goatools_ic_reading(measure: str, a: str, b: str, anc: dict[str, set[str]],
+                        ic: dict[str, float]) -> float | None:
+    """GoatoolsIc's measures restated over the is_a ancestors and its IC (`ic` holds the terms
+    some object reaches). schlicker_sim's frequency of the MICA is exp(-m); when m is 0 its MICA
+    is the deepest common ancestor, which for a == b is the term itself: frequency 1 if objects
+    reach it (the root's count), 0 if none does."""
+    ia, ib = ic.get(a, 0.0), ic.get(b, 0.0)
+    m = max((ic.get(x, 0.0) for x in (anc.get(a, set()) | {a}) & (anc.get(b, set()) | {b})),
+            default=0.0)
+    if measure == "resnik":
+        return m
+    if ia != 0 and ib != 0:
+        lin = 2 * m / (ia + ib)
+        return lin if measure == "lin" else lin * (1 - math.exp(-m))
+    if a == b:
+        freq = math.exp(-m) if m > 0 else (1.0 if a in ic else 0.0)
+        return 1.0 if measure == "lin" else 1.0 - freq
+    if m == 0:
+        return 0.0
+    return None
+
+
 def write_obo(rows: Iterable[tuple[str, str, str]], names: dict[str, str], namespace: str,
               path: Path) -> None:
     """An OBO 1.2 file of the given (child, OBO relation, parent) rows, for GOATOOLS: one [Term]
