@@ -547,7 +547,7 @@ def gosemsim_section(build: Build, rep: int, quick: bool, headline: bool) -> Non
     missing = build.annotation_ic()
     ic = None
     if missing:
-        agree("annotation_information_content(count='annotations') vs IC", None, 0, "",
+        agree("annotation_information_content(count='annotations') vs its IC", None, 0, "",
               missing=missing)
     else:
         ic = index.annotation_information_content(annotations, count="annotations")
