@@ -109,6 +109,8 @@ struct Scratch {
     std::vector<std::uint32_t> offset;  // occupied cells, minus the lowest
     std::vector<double> prob;
     std::vector<double> a, b;           // the convolution's two buffers
+    std::vector<double> above;          // the survival of all draws but the last
+    std::vector<double> tails;          // the survival of all draws at the kept points
     std::vector<std::uint32_t> kept;    // one candidate's points, lowest mean first
     std::vector<std::uint32_t> points;  // the points of this thread's candidates, back to back
 };
@@ -166,18 +168,37 @@ ScoreDistributionTable::Grid candidate_points(const SingleDraw& draw, unsigned q
         s.prob.push_back(static_cast<double>(s.counts[m]) / g.total);
     }
 
-    // The distribution of q draws' cells, less q * lo, on [0, q * span].
-    const std::size_t size = kPad + q * span + 1 + 2 * kLanes;
+    // The distribution of q - 1 draws' cells, less (q - 1) lo, on [0, len): the last draw is
+    // added to its survival at the kept points only, below.
+    const std::size_t size = kPad + (q - 1) * span + 1 + 2 * kLanes;
     s.a.assign(size, 0.0);
     s.b.assign(size, 0.0);
-    for (std::size_t k = 0; k < s.offset.size(); ++k) s.a[kPad + s.offset[k]] = s.prob[k];
-    std::size_t len = span + 1;
-    for (unsigned i = 1; i < q; ++i) {
-        add_one_draw(s.a.data(), len, s.offset, s.prob.data(), span, s.b.data());
-        len += span;
-        s.a.swap(s.b);
+    std::size_t len = 1;
+    if (q == 1) {
+        s.a[kPad] = 1.0;  // no draw: a sum of 0
+    } else {
+        for (std::size_t k = 0; k < s.offset.size(); ++k) s.a[kPad + s.offset[k]] = s.prob[k];
+        len = span + 1;
+        for (unsigned i = 2; i < q; ++i) {
+            add_one_draw(s.a.data(), len, s.offset, s.prob.data(), span, s.b.data());
+            len += span;
+            s.a.swap(s.b);
+        }
     }
-    const double* f = s.a.data() + kPad;
+    // Its survival from the top, P(q - 1 draws >= t) for t in [0, len), in b.
+    double whole = 0;
+    for (std::size_t t = len; t-- > 0;) s.b[t] = whole += s.a[kPad + t];
+    // The same padded for the last draw, which reads it at t = q r - offset_k for r in [0, span]:
+    // the value for t is at index i = span + t (t < 0: the whole mass; t >= len: 0), stored at
+    // column i % q, row i / q, so that each cell of the last draw reads one column in order.
+    const std::size_t rows = span + span / q + 1;
+    s.above.resize(q * rows);
+    for (std::size_t column = 0; column < q; ++column) {
+        double* out = s.above.data() + column * rows;
+        for (std::size_t row = 0, i = column; row < rows; ++row, i += q) {
+            out[row] = i < span ? whole : i - span < len ? s.b[i - span] : 0.0;
+        }
+    }
 
     // Every probability went through at most `roundings` roundings of nonnegative numbers (one
     // per cell's probability, a product and an addition per cell and draw, the survival's
@@ -187,17 +208,22 @@ ScoreDistributionTable::Grid candidate_points(const SingleDraw& draw, unsigned q
         static_cast<double>(q) * static_cast<double>(s.offset.size() + 1 + span) + 3.0;
     const double raise = 1.0 + roundings * 0x1p-52;
 
-    // Survival at the mean-grid points a = lo .. hi, that is at q (a - lo) in f, from the top.
+    // The point at a = lo + r is P(q draws >= q r, less q lo): the sum over the last draw's cells
+    // of p_k P(q - 1 draws >= q r - offset_k), summed over k in ascending order for every r.
+    s.tails.assign(span + 1, 0.0);
+    for (std::size_t k = 0; k < s.offset.size(); ++k) {
+        const double p = s.prob[k];
+        const std::size_t i = span - s.offset[k];  // where r = 0 reads
+        const double* column = s.above.data() + (i % q) * rows + i / q;
+        for (std::size_t r = 0; r <= span; ++r) s.tails[r] += p * column[r];
+    }
     s.kept.assign(span + 1, kOne);
-    double tail = 0;
-    std::size_t t = q * span + 1;
     std::size_t first = span + 1;  // the lowest point below 1.0, relative to lo
-    for (std::size_t a = span + 1; a-- > 0;) {
-        for (const std::size_t bottom = q * a; t > bottom;) tail += f[--t];
-        const std::uint32_t point = stored_point(tail * raise + DBL_MIN);
+    for (std::size_t r = span + 1; r-- > 0;) {
+        const std::uint32_t point = stored_point(s.tails[r] * raise + DBL_MIN);
         if (point == kOne) break;  // and so are all lower points: the survival only grows
-        s.kept[a] = point;
-        first = a;
+        s.kept[r] = point;
+        first = r;
     }
 
     ScoreDistributionTable::Grid grid{};

@@ -18,8 +18,8 @@
 // single draw's cell histogram, computed directly rather than by FFT: every term is a product or
 // sum of nonnegative numbers, so a probability of 1e-30 keeps the relative precision of one of
 // 0.5, where an FFT would bury it under the rounding of the largest terms. The survival
-// P(S' >= j) is accumulated from the top (never as 1 - cdf) and kept at j = q a for every
-// a = 0 .. m_max: on the grid of the mean, of step h, whatever q is.
+// P(S' >= j) is accumulated from the top (never as 1 - cdf) and kept at j = q a for a up to the
+// highest value's cell m_max: on the grid of the mean, of step h, whatever q is.
 //
 // The guarantee. For an observed sum s (mean m = s / q), a lookup finds the least grid sum j* that
 // any real sum >= s can round to, takes the largest a with q a <= j*, and reports P(S' >= q a).
@@ -34,23 +34,47 @@
 // point from the same kind of values (in any order) tie with the draws whose real sum it rounds:
 // floating-point noise in the observed score never turns a tie into a miss. 2^-1022 is the least
 // p-value reported for a reachable sum (a smaller one does not survive the float64 that hosts
-// return); below it the probabilities underflow, which happens only when N^q > 2^1000 for a pool
-// of N terms (q > 75 for N = 10,000). p is 0 exactly when no q draws can reach m, and 1 for m <= 0.
+// return); probabilities only fall below it when N^q > 2^1022 for a pool of N terms (q > 76 for
+// N = 10,000), since every reachable grid sum has probability >= N^-q. p is 0 only where no q
+// draws reach m, and 1 for m <= 0.
 //
-// Complexity. Per candidate: one pass over its values, then q - 1 convolution steps, step i
-// costing K' (i + 1) D multiply-adds, about K' D q^2 / 2 in all, where K' <= min(K, R + 1) is the
-// number of occupied cells (K the distinct values) and D <= R the number of cells between the
-// lowest and the highest value. Candidates run in parallel, one per block of the runner. A lookup
-// is a few arithmetic operations and one memory read.
+// Complexity. Per candidate: one pass over its values; then q - 2 convolution steps, step i (to i
+// draws) costing K' i D multiply-adds; then the last draw, added at the kept points only (K' D):
+// about K' D q^2 / 2 in all, where K' <= min(K, R + 1) is the number of occupied cells (K the
+// distinct values) and D <= R the number of cells between the lowest and the highest value. The
+// inner loop computes 16 outputs at once over all cells, in registers. Candidates run in parallel,
+// one per block of the runner. A lookup is a few integer operations and one memory read.
 //
 // Memory. Per candidate 32 bytes plus 4 bytes per kept survival point: at most R + 1 of them (the
-// points below the distribution, where p rounds to 1, are not kept), and the same for every q.
-// A point is the upper half of its double, rounded up: relative precision 2^-20, the whole
-// exponent range of a double. Scratch per thread: two arrays of q D + 64 doubles.
+// points below the distribution, where p rounds to 1, are not kept), whatever q is. A point is
+// the upper half of its double, rounded up: relative precision 2^-20, the whole exponent range of
+// a double. Scratch per thread: about 3 q D doubles. A build holds the points twice at its end
+// (each thread's, then the table's, in candidate order).
 //
-// Measured (bench/score_distribution_bench.cpp, this 2-core machine): see the README's section
-// on p-values; R = kDefaultCells keeps the 8,352 OMIM candidates at q = 10 (K about 80) within the
-// first query's budget.
+// Measured (bench/score_distribution_bench.cpp; g++ -O3, baseline x86-64 SSE2 code, on this
+// 2-core machine while other work loaded it): 8,352 candidates, pool 10,000, about 80 distinct
+// values each, q = 10, R = 1024: 3.3-3.9 s of CPU in all, about 0.4 ms per candidate (so about 2 s
+// on 2 idle cores; 0.3 s more from 10,000 raw values per candidate instead of histograms); the
+// table holds 33.7 MB (1,002 points per candidate), its stored form loads in 30-60 ms; a lookup
+// takes about 10 ns, under 0.1 ms for all candidates. CPU time per candidate, in ms, grows with R
+// and about q^2; memory only with R:
+//
+//              R = 256   512    1024   2048
+//     q = 2      0.008   0.013  0.028  0.053
+//     q = 5      0.023   0.046  0.093  0.197
+//     q = 10     0.094   0.190  0.41   0.84
+//     q = 20     0.38    0.81   1.8    3.7
+//     q = 40     1.7     3.5    7.5    15.4
+//     KB         1.0     2.0    4.0    8.1
+//
+// What resolution buys: p at R over p on a grid of R = 16384, q = 10, median (max) over 100
+// candidates, at observed means where the fine p is about 1e-3: 1.15 (1.27) for R = 256, 1.06
+// (1.12) for 512, 1.04 (1.06) for 1024, 1.02 (1.03) for 2048; about 1e-10: 1.31 (1.61), 1.14
+// (1.26), 1.07 (1.12), 1.03 (1.06). About 1e-30 the exact survival is a staircase of the few
+// combinations of the top values, and the bracket spans several of its steps: median 215, 33, 13.5
+// and 5.8, max 10^5 and more. R = 1024 (kDefaultCells) is the finest resolution that leaves the
+// first query its budget at q = 10; R = 2048 would double the time. For large q a host may lower R
+// to keep the build time, the bracket 2h growing as R shrinks.
 #pragma once
 
 #include <cstddef>
