@@ -13,7 +13,6 @@
 namespace ontarix {
 namespace {
 
-using batch::collect_top_k;
 using batch::fill_matrix;
 using kernels::JaccardLists;
 using kernels::JaccardSide;
@@ -160,39 +159,29 @@ NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queri
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
                              const ProfileScoring& scoring, const BatchOptions& options) {
-    // Names rank in byte order; equal names (possible only for distinct keys of one mapping that
-    // encode alike) by position, so the order is total.
-    std::vector<std::uint32_t> by_name(candidate_names.size());
-    for (std::uint32_t c = 0; c < by_name.size(); ++c) by_name[c] = c;
-    std::stable_sort(by_name.begin(), by_name.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return candidate_names[a] < candidate_names[b];
-    });
-    std::vector<std::uint32_t> name_rank(by_name.size());
-    for (std::uint32_t r = 0; r < by_name.size(); ++r) name_rank[by_name[r]] = r;
-
-    // A measure that is not symmetric scores every ordered pair: each query against every
-    // candidate, itself included, keeping one more than k; the query is then dropped from its own
-    // list (or the last one is, where it did not make the list).
-    const bool ordered = all_vs_all && !scoring.symmetric();
+    const NeighbourOrder order(candidate_names);
     NeighbourLists out;
+    // A measure that is not symmetric (directed) scores both directions of every pair.
     with_profile_kernel(index, queries, candidates, all_vs_all, scoring, [&](const auto& kernel) {
-        out = collect_top_k(kernel, queries.size(), candidates.size(), all_vs_all && !ordered,
-                            name_rank, ordered ? k + 1 : k, options);
+        out = batch::collect_top_k(kernel, queries.size(), candidates.size(),
+                                   {all_vs_all, scoring.symmetric()}, order, k, options);
     });
-    if (!ordered) return out;
-    const std::size_t keep = std::min(k, candidates.size() - std::min<std::size_t>(1, candidates.size()));
-    NeighbourLists trimmed;
-    trimmed.begin.assign(1, 0);
-    for (std::size_t q = 0; q + 1 < out.begin.size(); ++q) {
-        std::size_t taken = 0;
-        for (std::size_t e = out.begin[q]; e < out.begin[q + 1] && taken < keep; ++e) {
-            if (out.items[e].candidate == q) continue;
-            trimmed.items.push_back(out.items[e]);
-            ++taken;
-        }
-        trimmed.begin.push_back(trimmed.items.size());
-    }
-    return trimmed;
+    return out;
+}
+
+PartialNeighbours profile_top_k_piece(const ClosureIndex& index, const ProfileList& queries,
+                                      const ProfileList& candidates, bool all_vs_all,
+                                      std::pair<std::size_t, std::size_t> rows,
+                                      std::pair<std::size_t, std::size_t> cols,
+                                      const NeighbourOrder& order, std::size_t k,
+                                      const ProfileScoring& scoring, const BatchOptions& options) {
+    PartialNeighbours out;
+    with_profile_kernel(index, queries, candidates, all_vs_all, scoring, [&](const auto& kernel) {
+        out = batch::collect_top_k_piece(kernel, queries.size(), rows.first, rows.second,
+                                         cols.first, cols.second,
+                                         {all_vs_all, scoring.symmetric()}, order, k, options);
+    });
+    return out;
 }
 
 }  // namespace ontarix

@@ -1,6 +1,7 @@
 #include "python/closure_index_class.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "core/lock_free_section.hpp"
 #include "core/profile_measures.hpp"
 #include "core/similarity_record.hpp"
+#include "core/top_k_lists.hpp"
 #include "core/transitive_closure.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
@@ -26,6 +28,7 @@
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
+#include "python/prepared_profiles.hpp"
 #include "python/record_class.hpp"
 #include "python/str_edges.hpp"
 #include "python/str_triples.hpp"
@@ -85,10 +88,16 @@ INDEX_SPEC(kAnnotationIc, "annotation_information_content", (Params{"annotations
            1, 1);
 INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
+INDEX_SPEC(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
+INDEX_SPEC(kTopKPiece, "_top_k_piece",
+           (Params{"queries", "candidates", "piece", "k", "measure", "threads"}), 6, 3, 3, 1);
+INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
+           4, 4, 4, 0);
 #undef INDEX_SPEC
 
-constexpr std::array<const FunctionSpec*, 8> kSpecs{
-    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors, &kInformationContent};
+constexpr std::array<const FunctionSpec*, 11> kSpecs{
+    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors,
+    &kInformationContent, &kPrepare, &kTopKPiece, &kMergeTopK};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
@@ -98,11 +107,11 @@ using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)
 // Only then are the arguments whose conversion runs Python code (a custom IC's values, weights)
 // read, and the index finished.
 
-// The index of `structure` with the converted information content `ic` (null: the table's own).
-// The long part runs without the interpreter lock.
+// The index of `structure` with the information content `ic` (nothing: the table's own). The
+// long part runs without the interpreter lock.
 PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> structure,
-                  const OwnedScores* ic) {
-    if (ic == nullptr && structure->counts.size() != structure->size()) {
+                  std::optional<std::vector<double>> ic) {
+    if (!ic && structure->counts.size() != structure->size()) {
         throw_error(PyExc_ValueError,
                     PyUnicode_FromString("the table's own information content is unknown: this "
                                          "index was restored from a state that does not hold it"));
@@ -110,7 +119,8 @@ PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> stru
     InterpreterWaiter waiter;
     ClosureIndex index = [&] {
         LockFreeSection section(waiter);
-        return finish_index(std::move(structure), ic != nullptr ? &ic->map : nullptr, &section);
+        return ic ? finish_index(std::move(structure), std::move(*ic), true, &section)
+                  : finish_index(std::move(structure), nullptr, &section);
     }();
     return wrap(type, std::move(index));
 }
@@ -129,8 +139,8 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
             structure = build_structure(rows, predicates ? &*predicates : nullptr, &waiter);
         }
         // A custom IC's values may run Python code: the structure no longer views the table.
-        const auto ic = information_content_argument(kNew, "information_content", a[2]);
-        return finish_with(type, std::move(structure), ic.get()).release();
+        auto ic = information_content_values(kNew, "information_content", a[2], *structure);
+        return finish_with(type, std::move(structure), std::move(ic)).release();
     });
 }
 
@@ -195,8 +205,11 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             rows.groups.push_back({key, 0, range.begin, range.end});
         }
         rows.objects = std::move(closure.values);
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls),
-                           build_structure(rows, nullptr, &waiter), ic.get());
+        std::shared_ptr<const IndexStructure> structure = build_structure(rows, nullptr, &waiter);
+        std::optional<std::vector<double>> values;
+        if (ic) values = ic_by_text(*structure, ic->map);
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(values));
     });
 }
 
@@ -252,13 +265,15 @@ PyObject* from_relationships(PyObject* cls, PyObject* const* args, Py_ssize_t na
         }
         // Python code may run from here on (values' __float__, a mapping's items()): the
         // structure owns its texts.
-        const auto ic = information_content_argument(kFromRelationships, "information_content", a[3]);
+        auto ic = information_content_values(kFromRelationships, "information_content", a[3],
+                                             *structure);
         const auto weights = wang_weights_argument(kFromRelationships, a[4]);
         weigh_edges(*structure, [&](Term predicate) {
             const auto found = weights->map.find(predicate);
             return found != weights->map.end() ? found->second : kOtherWeight;
         });
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure), ic.get());
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(ic));
     });
 }
 
@@ -288,11 +303,12 @@ PyObject* with_information_content(PyObject* self, PyObject* const* args, Py_ssi
                                    PyObject* kwnames) noexcept {
     return call_function(kWithIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
         const ClosureIndex& index = index_of(self);
-        const auto ic = information_content_argument(kWithIc, "information_content", a[0]);
+        auto ic = information_content_values(kWithIc, "information_content", a[0],
+                                             index.structure());
         // An index restored from an older state may lack its frequencies, but if it kept its own
         // IC, that is the answer.
         if (!ic && !index.custom_ic()) return PyRef::borrow(self);
-        return finish_with(Py_TYPE(self), index.shared_structure(), ic.get());
+        return finish_with(Py_TYPE(self), index.shared_structure(), std::move(ic));
     });
 }
 
@@ -406,6 +422,165 @@ PyObject* information_content(PyObject* self, PyObject* const* args, Py_ssize_t 
     });
 }
 
+// ---- searches in pieces (the measure methods are in index_measures.cpp) ---------------------
+
+// The measures a search in pieces takes (the profile measures without a combine).
+ProfileMeasure profile_measure(const FunctionSpec& f, PyObject* obj) {
+    if (obj == nullptr) return ProfileMeasure::Phenomizer;
+    return static_cast<ProfileMeasure>(
+        measure_choice(f, "measure", obj, {"phenomizer", "jaccard", "expanded_jaccard"}));
+}
+
+// {query name: [(candidate name, score), ...]} of lists in query order; names by position.
+PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> candidate_names,
+                     const NeighbourLists& found) {
+    const GcPause pause;
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) throw_pending();
+    for (std::size_t q = 0; q < query_names.size(); ++q) {
+        const std::size_t first = found.begin[q];
+        const std::size_t last = found.begin[q + 1];
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
+        if (!list) throw_pending();
+        for (std::size_t i = first; i < last; ++i) {
+            PyRef score = float_to_py(found.items[i].score);
+            PyObject* entry =
+                PyTuple_Pack(2, candidate_names[found.items[i].candidate].get(), score.get());
+            if (entry == nullptr) throw_pending();
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
+        }
+        if (PyDict_SetItem(out.get(), query_names[q].get(), list.get()) < 0) throw_pending();
+    }
+    return out;
+}
+
+PyObject* prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+    return call_function(kPrepare, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        return prepare_profiles(kPrepare, self, index_of(self), a[0]);
+    });
+}
+
+// One piece of a top_k search, for a search cut into pieces (a cluster): the pairs of query
+// positions [r0, r1) and candidate positions [c0, c1), as compact partial lists.
+PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+    return call_function(kTopKPiece, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        Py_ssize_t r0 = 0, r1 = 0, c0 = 0, c1 = 0;
+        if (!PyTuple_Check(a[2]) || !PyArg_ParseTuple(a[2], "nnnn", &r0, &r1, &c0, &c1)) {
+            if (PyErr_Occurred() != nullptr) PyErr_Clear();
+            raise_argument_type(kTopKPiece, "piece", "a tuple of four ints", a[2]);
+        }
+        const std::size_t k = a[3] == nullptr ? 10 : positive_count(kTopKPiece, "k", a[3]);
+        const ProfileMeasure measure = profile_measure(kTopKPiece, a[4]);
+        const unsigned threads = thread_count(kTopKPiece, "threads", a[5]);
+        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
+        const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
+        ProfileNumbering numbering = call_numbering(index, std::array{a[0], a[1]});
+        const CallProfiles queries({&kTopKPiece, "queries", expanded}, a[0], numbering, index);
+        const CallProfiles others =
+            all_vs_all ? CallProfiles()
+                       : CallProfiles({&kTopKPiece, "candidates", expanded}, a[1], numbering, index);
+        const CallProfiles& candidates = all_vs_all ? queries : others;
+        const auto n = static_cast<Py_ssize_t>(queries.size());
+        const auto m = static_cast<Py_ssize_t>(candidates.size());
+        if (!(0 <= r0 && r0 <= r1 && r1 <= n && 0 <= c0 && c0 <= c1 && c1 <= m) ||
+            (all_vs_all && !((r0 == c0 && r1 == c1) || r1 <= c0 || c1 <= r0))) {
+            throw_error(PyExc_ValueError,
+                        PyUnicode_FromFormat("ClosureIndex._top_k_piece() argument 'piece' must "
+                                             "hold two ranges within the queries and candidates "
+                                             "(for all-vs-all, equal or disjoint), not %R",
+                                             a[2]));
+        }
+        const NeighbourOrder order(candidates.name_texts());
+        const std::size_t available = all_vs_all ? candidates.size() - (m > 0 ? 1 : 0)
+                                                 : candidates.size();
+        PartialNeighbours piece;
+        {
+            InterpreterWaiter waiter;
+            piece = profile_top_k_piece(
+                index, queries.profiles(), candidates.profiles(), all_vs_all,
+                {static_cast<std::size_t>(r0), static_cast<std::size_t>(r1)},
+                {static_cast<std::size_t>(c0), static_cast<std::size_t>(c1)}, order,
+                std::min(k, available), measure, {threads, &waiter, numbering.space()});
+        }
+        const std::string bytes = save_partial_neighbours(piece);
+        PyRef out = PyRef::steal(
+            PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+        if (!out) throw_pending();
+        return out;
+    });
+}
+
+// The names of a sequence of str, held, with views of their text.
+struct NameList {
+    std::vector<PyRef> names;
+    std::vector<Term> texts;
+};
+
+NameList name_list(const FunctionSpec& f, const char* param, PyObject* obj) {
+    const PyRef items = PyRef::steal(PySequence_Fast(obj, ""));
+    if (!items || PyUnicode_Check(obj)) {
+        if (items || PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            raise_argument_type(f, param, "a sequence of str", obj);
+        }
+        throw_pending();
+    }
+    NameList out;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    out.names.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* name = PySequence_Fast_GET_ITEM(items.get(), i);
+        out.names.push_back(PyRef::borrow(name));
+        out.texts.push_back(term_argument(f, param, name));
+    }
+    return out;
+}
+
+// Merges pieces from _top_k_piece into the lists of the whole search, as top_k returns them.
+PyObject* merge_top_k(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+    return call_function(kMergeTopK, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const NameList queries = name_list(kMergeTopK, "query_names", a[0]);
+        const bool all_vs_all = a[1] == Py_None;
+        const NameList others = all_vs_all ? NameList() : name_list(kMergeTopK, "candidate_names", a[1]);
+        const NameList& candidates = all_vs_all ? queries : others;
+        const std::size_t k = positive_count(kMergeTopK, "k", a[3]);
+        const std::size_t available =
+            all_vs_all ? candidates.names.size() - std::min<std::size_t>(candidates.names.size(), 1)
+                       : candidates.names.size();
+        const NeighbourOrder order(candidates.texts);
+        TopKLists lists(queries.names.size(), std::min(k, available), order);
+        const PyRef iterator = PyRef::steal(PyObject_GetIter(a[2]));
+        if (!iterator) throw_pending();
+        while (PyObject* raw = PyIter_Next(iterator.get())) {
+            const PyRef piece = PyRef::steal(raw);
+            if (!PyBytes_Check(piece.get())) {
+                raise_argument_type(kMergeTopK, "pieces", "an iterable of bytes", piece.get());
+            }
+            PartialNeighbours partial;
+            try {
+                partial = load_partial_neighbours(
+                    std::string_view(PyBytes_AS_STRING(piece.get()),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(piece.get()))),
+                    queries.names.size(), candidates.names.size());
+            } catch (const Fault& fault) {
+                if (fault.cause().kind != FaultCause::Kind::Content) throw;
+                throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
+            }
+            for (std::size_t l = 0; l < partial.queries.size(); ++l) {
+                for (std::size_t e = partial.lists.begin[l]; e < partial.lists.begin[l + 1]; ++e) {
+                    lists.offer(partial.queries[l], partial.lists.items[e]);
+                }
+            }
+        }
+        if (PyErr_Occurred() != nullptr) throw_pending();
+        return neighbour_dict(queries.names, candidates.names, lists.sorted());
+    });
+}
+
 // ---- the type -----------------------------------------------------------------------------------
 
 constexpr const char kClassDoc[] =
@@ -486,6 +661,26 @@ PyMethodDef g_own_methods[] = {
     method(kInformationContent, information_content, 0,
            "information_content($self, term)\n--\n\n"
            "The information content the index uses for term (0.0 for a term it lacks)."),
+    method(kPrepare, prepare, 0,
+           "prepare($self, profiles)\n--\n\n"
+           "The named sets of terms of `profiles` (a mapping of str to sets of str) converted\n"
+           "once, as a PreparedProfiles: pass it instead of the mapping wherever candidates\n"
+           "are taken, for the same results without converting the sets on every call. Errors\n"
+           "as for the mapping; the object does not change when the mapping does."),
+    method(kTopKPiece, top_k_piece, 0,
+           "_top_k_piece($self, queries, candidates, piece, *, k=10, measure='phenomizer', "
+           "threads=None)\n--\n\n"
+           "One piece of top_k(queries, candidates, k=k, measure=measure), for a search cut\n"
+           "into pieces: piece = (r0, r1, c0, c1), the pairs of the queries at positions\n"
+           "[r0, r1) (in the mapping's order) and the candidates at [c0, c1). With\n"
+           "candidates=None (all-vs-all) the two ranges are equal (each pair of the range once)\n"
+           "or disjoint (each pair once, for both queries). Returns the piece's lists as bytes\n"
+           "for _merge_top_k."),
+    method(kMergeTopK, merge_top_k, METH_STATIC,
+           "_merge_top_k(query_names, candidate_names, pieces, k)\n--\n\n"
+           "The lists of a whole top_k search from the pieces that partition its pairs (each\n"
+           "pair in exactly one piece): what top_k returns, in the same order. candidate_names\n"
+           "is None for an all-vs-all search."),
 };
 std::vector<PyMethodDef> g_methods;  // both tables and the sentinel; filled once
 
@@ -511,6 +706,10 @@ PyType_Spec g_spec = {
 }  // namespace
 
 const ClosureIndex& index_of(PyObject* self) { return *reinterpret_cast<IndexObject*>(self)->index; }
+const ClosureIndex* closure_index_of(PyObject* obj) noexcept {
+    if (g_type == nullptr || Py_TYPE(obj) != g_type) return nullptr;
+    return reinterpret_cast<IndexObject*>(obj)->index;
+}
 
 PyTypeObject* closure_index_type() {
     if (g_type == nullptr) {

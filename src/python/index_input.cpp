@@ -308,7 +308,62 @@ std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
     return out;
 }
 
+namespace {
+
+// An exact dict of exact strs to exact floats or ints, read without running Python code or
+// copying a key; nothing when anything else turns up, which the general route then reads (and
+// reports) from the start.
+std::optional<std::vector<double>> exact_values(PyObject* dict, const IndexStructure& structure) {
+    std::vector<double> ic(structure.size(), 0.0);
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return std::nullopt;
+        double v;
+        if (PyFloat_CheckExact(value)) {
+            v = PyFloat_AS_DOUBLE(value);
+        } else if (PyLong_CheckExact(value)) {
+            v = PyLong_AsDouble(value);
+            if (v == -1.0 && PyErr_Occurred() != nullptr) {
+                PyErr_Clear();
+                return std::nullopt;
+            }
+        } else {
+            return std::nullopt;
+        }
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+        if (text == nullptr) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+        const TermNumbering::Id term =
+            structure.numbers.find(Term(text, static_cast<std::size_t>(size)));
+        if (term != TermNumbering::kNone) ic[term] = v;
+    }
+    return ic;
+}
+
+}  // namespace
+
+std::optional<std::vector<double>> information_content_values(const FunctionSpec& f,
+                                                              const char* param, PyObject* obj,
+                                                              const IndexStructure& structure) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    if (PyDict_CheckExact(obj)) {
+        if (std::optional<std::vector<double>> ic = exact_values(obj, structure)) return ic;
+    }
+    return ic_by_text(structure, information_content_argument(f, param, obj)->map);
+}
+
 // ---- profiles ---------------------------------------------------------------------------------
+
+ProfileNumbering::ProfileNumbering(const ClosureIndex& index, std::span<const Term> absent)
+    : index_(index) {
+    absent_texts_.reserve(absent.size());
+    for (const Term text : absent) number(text);
+}
 
 std::uint32_t ProfileNumbering::number(Term text) {
     const std::uint32_t known = index_.find(text);
@@ -337,10 +392,15 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
     while (_PySet_NextEntry(obj, &pos, &element, &hash)) {
         const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
         const std::uint32_t number = numbering.number(text);
-        if (rules.require_subjects && (number >= index.size() || !index.is_subject(number))) {
-            // The term is named as it was given.
-            PyErr_SetObject(PyExc_KeyError, element);
-            throw PythonError{};
+        if (number >= index.size() || !index.is_subject(number)) {
+            if (rules.require_subjects) {
+                // The term is named as it was given.
+                PyErr_SetObject(PyExc_KeyError, element);
+                throw PythonError{};
+            }
+            if (rules.first_non_subject != nullptr && !*rules.first_non_subject) {
+                *rules.first_non_subject = PyRef::borrow(element);
+            }
         }
         out.push_back(number);
     }
@@ -403,9 +463,77 @@ NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNu
     return out;
 }
 
+namespace {
+
+// Counts one annotated text.
+void annotate(AnnotationTerms& out, const ClosureIndex& index, bool per_entry, Term text) {
+    const std::uint32_t term = index.find(text);
+    if (per_entry) {
+        ++out.total_entries;
+        if (term < index.size()) ++out.entries[term];
+    } else if (term < index.size()) {
+        out.objects.items.push_back(term);
+    }
+}
+
+// An exact dict whose values are exact lists, tuples, sets or frozensets of exact strs, read in
+// place: walking those runs no Python code, so nothing can change under the walk. False (with
+// `out` to be discarded) when anything else turns up; the general route then reads, and reports,
+// from the start.
+bool exact_annotations(PyObject* dict, const ClosureIndex& index, bool per_entry,
+                       AnnotationTerms& out) {
+    auto text = [](PyObject* element, Term& into) {
+        if (!PyUnicode_CheckExact(element)) return false;
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(element, &size);
+        if (utf8 == nullptr) {
+            PyErr_Clear();
+            return false;
+        }
+        into = Term(utf8, static_cast<std::size_t>(size));
+        return true;
+    };
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* terms;
+    while (PyDict_Next(dict, &pos, &key, &terms)) {
+        Term t;
+        if (PyList_CheckExact(terms) || PyTuple_CheckExact(terms)) {
+            PyObject** items = PySequence_Fast_ITEMS(terms);
+            const Py_ssize_t n = PySequence_Fast_GET_SIZE(terms);
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                if (!text(items[i], t)) return false;
+                annotate(out, index, per_entry, t);
+            }
+        } else if (PyAnySet_CheckExact(terms)) {
+            const PyRef iterator = PyRef::steal(PyObject_GetIter(terms));
+            if (!iterator) throw_pending();
+            while (PyObject* element = PyIter_Next(iterator.get())) {
+                const bool ok = text(element, t);
+                Py_DECREF(element);  // still held by the set
+                if (!ok) return false;
+                annotate(out, index, per_entry, t);
+            }
+        } else {
+            return false;
+        }
+        ++out.object_count;
+        out.objects.begin.push_back(out.objects.items.size());
+    }
+    return true;
+}
+
+}  // namespace
+
 AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObject* obj,
                                  const ClosureIndex& index, bool per_entry) {
     const char* expected = "a mapping of objects to iterables of str";
+    if (PyDict_CheckExact(obj)) {
+        AnnotationTerms fast;
+        fast.objects.begin.push_back(0);
+        if (per_entry) fast.entries.assign(index.size(), 0);
+        if (exact_annotations(obj, index, per_entry, fast)) return fast;
+    }
     AnnotationTerms out;
     out.objects.begin.push_back(0);
     if (per_entry) out.entries.assign(index.size(), 0);
@@ -423,15 +551,9 @@ AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObj
         }
         while (PyObject* raw = PyIter_Next(iterator.get())) {
             const PyRef element = PyRef::steal(raw);
-            const Term text =
-                text_of(f, [&] { return argument(param) + " value element"; }, element.get());
-            const std::uint32_t term = index.find(text);
-            if (per_entry) {
-                ++out.total_entries;
-                if (term < index.size()) ++out.entries[term];
-            } else if (term < index.size()) {
-                out.objects.items.push_back(term);
-            }
+            annotate(out, index, per_entry,
+                     text_of(f, [&] { return argument(param) + " value element"; },
+                             element.get()));
         }
         if (PyErr_Occurred() != nullptr) throw_pending();
         ++out.object_count;

@@ -7,6 +7,7 @@
 #include "python/closure_index_class.hpp"
 #include "python/functions.hpp"
 #include "python/panic.hpp"
+#include "python/prepared_profiles.hpp"
 #include "python/py_ref.hpp"
 
 namespace ontarix::py {
@@ -86,6 +87,7 @@ PyObject* init_module() {
         add_function(module.get(), module_name.get(), &functions[i], i < kListedFunctions);
     }
     add_class(module.get(), closure_index_type());
+    add_class(module.get(), prepared_profiles_type());
     return module.release();
 }
 
