@@ -1,24 +1,20 @@
 // Batches over a ClosureIndex: similarity matrices of terms and of profiles, and the k best
 // candidates of every query profile, computed on several threads.
 //
-// Every batch is a set of rows (a term, or a query profile) scored against columns. A row is
-// prepared once on the thread that takes it, by marking what it reaches in that thread's scratch
-// arrays, and each column is then scored by walking the column's own lists against the marks:
-//   - Resnik (max information content) of two terms: the first rank of the column's scored list
-//     that the row marked;
-//   - semantic Jaccard, and Jaccard of profiles: a count of marked numbers;
-//   - phenomizer of two profiles: each column term's best is the first marked rank of its list;
-//     each row term's best is the first rank, in the union of the column's lists, whose mark
-//     carries that term's bit (one bit per row term, in as many 64-bit words as it takes).
-// Scores are computed by the same formulas, and summed in the same order, as the one-pair
-// functions of profile_measures.hpp: a batch gives the same doubles, whatever the thread count.
+// Every batch is a set of rows (a term, or a query profile) scored against columns by a kernel
+// (term_kernels.hpp, profile_kernels.hpp): a row is prepared once on the thread that takes it, by
+// marking what it reaches in that thread's scratch, and each column is scored by walking its own
+// lists against the marks. The drivers (batch_driver.hpp) decide which thread takes which rows.
+// Scores are computed by the same formulas from the same values, and summed in the same order, as
+// the one-pair functions of term_measures.hpp and profile_measures.hpp: a batch gives the same
+// doubles, whatever the thread count.
 //
-// When the columns are the rows themselves, a symmetric measure is computed for one triangle
-// and mirrored (a top-k list takes each pair from the one computation).
+// When the columns are the rows themselves, a symmetric measure is computed for one triangle and
+// mirrored (a top-k list takes each pair from the one computation); a measure that is not
+// symmetric (a directed combine) is computed for every ordered pair.
 //
-// Cost per row: its lists are marked and unmarked once; per cell: one walk of the column's lists,
-// stopping early for the Resnik and best-match walks. Memory per thread: a byte and a word per
-// rank, a word per term; a top-k run keeps k entries per query and thread.
+// Memory per thread: marks per rank or per index term, and bits per row term that can score; a
+// top-k run keeps k entries per query and thread. Terms the index lacks take no marks.
 #pragma once
 
 #include <cstddef>
@@ -33,41 +29,24 @@
 
 namespace ontarix {
 
-// Profiles of one side of a batch: profile i holds terms[begin[i], begin[i + 1]), ascending and
-// distinct (numbers >= index.size() are terms the index lacks, see profile_measures.hpp).
-struct ProfileList {
-    std::vector<std::size_t> begin{0};
-    std::vector<std::uint32_t> terms;
-
-    std::size_t size() const noexcept { return begin.size() - 1; }
-    ProfileTerms operator[](std::size_t i) const noexcept {
-        return {terms.data() + begin[i], begin[i + 1] - begin[i]};
-    }
-    void add(ProfileTerms profile) {
-        terms.insert(terms.end(), profile.begin(), profile.end());
-        begin.push_back(terms.size());
-    }
-};
-
-enum class TermMeasure : std::uint8_t { MaxInformationContent, SemanticJaccard };
-enum class ProfileMeasure : std::uint8_t { Phenomizer, Jaccard, ExpandedJaccard };
-
 struct BatchOptions {
     unsigned threads = 1;
     Waiter* waiter = nullptr;  // the host's lock and signals; plain_waiter() when null
     // Term numbers in use by the profiles, index terms included (an upper bound of every
-    // number + 1); only the Jaccard of profiles as given needs more than index.size().
+    // number + 1). No kernel keeps marks for the numbers above index.size().
     std::uint32_t term_space = 0;
 };
 
 // out[i * cols.size() + j] = measure(rows[i], cols[j]). With `symmetric`, cols must be rows.
+// Wang's measure needs the index's Wang table (a fault without one).
 void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
                             std::span<const std::uint32_t> cols, bool symmetric,
                             TermMeasure measure, double* out, const BatchOptions& options);
 
 // out[i * cols.size() + j] = measure(rows[i], cols[j]). With `symmetric`, cols must be rows.
+// A measure that is not symmetric (directed) is computed for every cell even with `symmetric`.
 void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& rows,
-                               const ProfileList& cols, bool symmetric, ProfileMeasure measure,
+                               const ProfileList& cols, bool symmetric, const ProfileScoring& scoring,
                                double* out, const BatchOptions& options);
 
 // For every query, its k best candidates: score descending (NaN after every number), then
@@ -76,7 +55,7 @@ void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& row
 NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
-                             ProfileMeasure measure, const BatchOptions& options);
+                             const ProfileScoring& scoring, const BatchOptions& options);
 
 // One piece of profile_top_k's search, cut by the caller (a cluster): the pairs of query rows
 // [rows.first, rows.second) and candidate columns [cols.first, cols.second). Offering every entry
@@ -87,6 +66,6 @@ PartialNeighbours profile_top_k_piece(const ClosureIndex& index, const ProfileLi
                                       std::pair<std::size_t, std::size_t> rows,
                                       std::pair<std::size_t, std::size_t> cols,
                                       const NeighbourOrder& order, std::size_t k,
-                                      ProfileMeasure measure, const BatchOptions& options);
+                                      const ProfileScoring& scoring, const BatchOptions& options);
 
 }  // namespace ontarix

@@ -463,31 +463,6 @@ double index_max_information_content(const ClosureIndex& index, std::uint32_t a,
     return rank_score(index, common_rank(index, a, b));
 }
 
-double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept {
-    std::uint64_t common = 0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i] == b[j]) {
-            ++common;
-            ++i;
-            ++j;
-        } else if (a[i] < b[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
-    const std::uint64_t united = a.size() + b.size() - common;
-    // Two empty sets divide 0 by 0 on purpose: their similarity is the quiet NaN.
-    return static_cast<double>(common) / static_cast<double>(united);
-}
-
-double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
-                              std::uint32_t b) noexcept {
-    return sorted_jaccard(index.expansions().of(a), index.expansions().of(b));
-}
-
 ClosureRows closure_rows_of(const ClosureTable& table) {
     ClosureRows rows;
     TermNumbering terms;

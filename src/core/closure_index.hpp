@@ -225,8 +225,9 @@ std::vector<double> ic_by_text(const IndexStructure& structure, const TermScoreM
 ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
                                  const TermScoreMap* custom_ic);
 
-// ---- term measures --------------------------------------------------------------------------
-// Terms are numbers of the index; a number >= size() stands for a term the index lacks.
+// ---- the most informative common ancestor ---------------------------------------------------
+// The other term measures are those of term_measures.hpp. Terms are numbers of the index; a
+// number >= size() stands for a term the index lacks.
 
 // The first rank both scored lists hold (the most informative common ancestor), or kNoRank.
 std::uint32_t common_rank(const ClosureIndex& index, std::uint32_t a, std::uint32_t b) noexcept;
@@ -239,12 +240,5 @@ inline double rank_score(const ClosureIndex& index, std::uint32_t rank) noexcept
 // Largest IC among the common ancestors ("owl:Thing" and IC <= 0 excluded); 0.0 when none.
 double index_max_information_content(const ClosureIndex& index, std::uint32_t a,
                                      std::uint32_t b) noexcept;
-
-// |a ∩ b| / |a ∪ b| of two ascending lists of distinct numbers (NaN when both are empty).
-double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) noexcept;
-
-// Jaccard index of the two expansions (NaN when both are empty).
-double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
-                              std::uint32_t b) noexcept;
 
 }  // namespace ontarix

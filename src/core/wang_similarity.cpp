@@ -111,8 +111,7 @@ double wang_similarity(const WangTable& table, std::uint32_t a, std::uint32_t b)
             ++j;
         }
     }
-    const double all = table.total_of(a) + table.total_of(b);
-    return all > 0.0 ? common / all : 0.0;
+    return wang_ratio(common, table.total_of(a), table.total_of(b));
 }
 
 }  // namespace ontarix

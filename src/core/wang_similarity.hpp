@@ -58,6 +58,13 @@ struct WangTable {
 // The contributions of every term 0..term_count-1 over `edges`.
 WangTable wang_table(std::uint32_t term_count, const WangEdges& edges);
 
+// The similarity from the shared contributions (each shared ancestor's two values added) and the
+// two terms' totals: 0.0 for terms without contributions.
+inline double wang_ratio(double common, double total_a, double total_b) noexcept {
+    const double all = total_a + total_b;
+    return all > 0.0 ? common / all : 0.0;
+}
+
 // Wang's similarity of terms a and b (numbers >= the table's term count: terms it lacks).
 double wang_similarity(const WangTable& table, std::uint32_t a, std::uint32_t b) noexcept;
 

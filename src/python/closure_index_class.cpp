@@ -8,6 +8,7 @@
 #include <numeric>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/annotation_ic.hpp"
 #include "core/association_reader.hpp"
@@ -23,6 +24,7 @@
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
 #include "python/index_input.hpp"
+#include "python/index_measures.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
@@ -41,9 +43,6 @@ struct IndexObject {
 
 PyTypeObject* g_type = nullptr;  // created once, never released
 
-const ClosureIndex& index_of(PyObject* self) {
-    return *reinterpret_cast<IndexObject*>(self)->index;
-}
 
 PyRef wrap(PyTypeObject* type, ClosureIndex&& index) {
     auto owned = std::make_unique<ClosureIndex>(std::move(index));
@@ -89,16 +88,6 @@ INDEX_SPEC(kAnnotationIc, "annotation_information_content", (Params{"annotations
            1, 1);
 INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
-INDEX_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2, 1);
-INDEX_SPEC(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2, 1);
-INDEX_SPEC(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2, 2, 1);
-INDEX_SPEC(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2, 1);
-INDEX_SPEC(kBestMatches, "best_matches", (Params{"set1", "set2"}), 2, 2, 2, 1);
-INDEX_SPEC(kCompare, "compare", (Params{"set1", "set2", "set_id"}), 3, 2, 3, 1);
-INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
-           (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2, 1);
-INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2, 1);
-INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
 INDEX_SPEC(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
 INDEX_SPEC(kTopKPiece, "_top_k_piece",
            (Params{"queries", "candidates", "piece", "k", "measure", "threads"}), 6, 3, 3, 1);
@@ -106,10 +95,9 @@ INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names",
            4, 4, 4, 0);
 #undef INDEX_SPEC
 
-constexpr std::array<const FunctionSpec*, 20> kSpecs{
-    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
-    &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK, &kTopKPiece,
-    &kMergeTopK, &kPrepare};
+constexpr std::array<const FunctionSpec*, 11> kSpecs{
+    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors,
+    &kInformationContent, &kPrepare, &kTopKPiece, &kMergeTopK};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
@@ -434,201 +422,13 @@ PyObject* information_content(PyObject* self, PyObject* const* args, Py_ssize_t 
     });
 }
 
-PyObject* semantic_jaccard(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) noexcept {
-    return call_function(kSemanticJaccard, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const std::uint32_t t1 = term_number(index, kSemanticJaccard, a, 0);
-        const std::uint32_t t2 = term_number(index, kSemanticJaccard, a, 1);
-        return float_to_py(index_semantic_jaccard(index, t1, t2));
-    });
-}
+// ---- searches in pieces (the measure methods are in index_measures.cpp) ---------------------
 
-PyObject* max_information_content(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) noexcept {
-    return call_function(kMaxIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const std::uint32_t t1 = term_number(index, kMaxIc, a, 0);
-        const std::uint32_t t2 = term_number(index, kMaxIc, a, 1);
-        return float_to_py(index_max_information_content(index, t1, t2));
-    });
-}
-
-PyObject* most_informative_common_ancestor(PyObject* self, PyObject* const* args,
-                                           Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return call_function(kMica, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const std::uint32_t t1 = term_number(index, kMica, a, 0);
-        const std::uint32_t t2 = term_number(index, kMica, a, 1);
-        const std::uint32_t rank = common_rank(index, t1, t2);
-        if (rank == ClosureIndex::kNoRank) return PyRef::borrow(Py_None);
-        return term_score_to_py({index.text(index.ranked()[rank]), index.rank_ic()[rank]});
-    });
-}
-
-// ---- profile measures -------------------------------------------------------------------------
-
-struct TwoProfiles {
-    ProfileNumbering numbering;
-    std::vector<std::uint32_t> first;
-    std::vector<std::uint32_t> second;
-};
-
-TwoProfiles two_profiles(const ClosureIndex& index, const FunctionSpec& f, const BoundArgs& a) {
-    TwoProfiles out{ProfileNumbering(index), {}, {}};
-    out.first = profile_argument({&f, f.params[0]}, a[0], out.numbering, index);
-    out.second = profile_argument({&f, f.params[1]}, a[1], out.numbering, index);
-    return out;
-}
-
-// The profile's terms in UTF-8 byte order of their texts.
-std::vector<std::uint32_t> in_text_order(const ProfileNumbering& numbering,
-                                         std::vector<std::uint32_t> terms) {
-    std::sort(terms.begin(), terms.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return numbering.text(x) < numbering.text(y);
-    });
-    return terms;
-}
-
-PyObject* phenomizer(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                     PyObject* kwnames) noexcept {
-    return call_function(kPhenomizer, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const TwoProfiles p = two_profiles(index, kPhenomizer, a);
-        return float_to_py(index_phenomizer(index, p.first, p.second));
-    });
-}
-
-PyObject* best_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
-    return call_function(kBestMatches, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const TwoProfiles p = two_profiles(index, kBestMatches, a);
-        const std::vector<std::uint32_t> first = in_text_order(p.numbering, p.first);
-        const std::vector<std::uint32_t> second = in_text_order(p.numbering, p.second);
-        const std::vector<BestMatch> matches = index_best_matches(index, first, second);
-        const GcPause pause;
-        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(matches.size())));
-        if (!list) throw_pending();
-        for (std::size_t i = 0; i < matches.size(); ++i) {
-            const BestMatch& m = matches[i];
-            PyRef ancestor = m.rank == ClosureIndex::kNoRank
-                                 ? PyRef::borrow(Py_None)
-                                 : str_to_py(index.text(index.ranked()[m.rank]));
-            PyRef term = str_to_py(p.numbering.text(first[i]));
-            PyRef match = str_to_py(p.numbering.text(second[m.match]));
-            PyRef score = float_to_py(rank_score(index, m.rank));
-            PyObject* entry = PyTuple_Pack(4, term.get(), match.get(), ancestor.get(), score.get());
-            if (entry == nullptr) throw_pending();
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), entry);
-        }
-        return list;
-    });
-}
-
-constexpr Term kCompareMetric = "phenomizer";
-
-PyObject* compare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
-    return call_function(kCompare, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const TwoProfiles p = two_profiles(index, kCompare, a);
-        const Term set_id = a[2] != nullptr ? term_argument(kCompare, "set_id", a[2]) : Term();
-
-        const std::vector<std::uint32_t> first = in_text_order(p.numbering, p.first);
-        const std::vector<std::uint32_t> second = in_text_order(p.numbering, p.second);
-        const std::vector<BestMatch> forward = index_best_matches(index, first, second);
-        const std::vector<BestMatch> backward = index_best_matches(index, second, first);
-
-        // The record's sets are numbers into strings of its own: first's terms, then second's.
-        auto strings = std::make_shared<RunStrings>();
-        strings->texts.reserve(first.size() + second.size());
-        for (const std::uint32_t t : first) strings->texts.push_back(strings->arena.store(p.numbering.text(t)));
-        for (const std::uint32_t t : second) strings->texts.push_back(strings->arena.store(p.numbering.text(t)));
-        TermSetPairwiseSimilarity record = TermSetPairwiseSimilarity::make_default();
-        record.set_id = strings->arena.store(set_id);
-        TermNumberList subject(first.size());
-        std::iota(subject.begin(), subject.end(), 0u);
-        record.subject_termset = std::make_shared<const TermNumberList>(std::move(subject));
-        record.object_termset.resize(second.size());
-        std::iota(record.object_termset.begin(), record.object_termset.end(),
-                  static_cast<std::uint32_t>(first.size()));
-        // The best matches carry every term's best score, so they give the phenomizer score too:
-        // summed in text order rather than in number order, which differs only by where the
-        // terms the index lacks stand, and those add +0.0, which changes no sum.
-        std::vector<std::uint32_t> forward_ranks;
-        std::vector<std::uint32_t> backward_ranks;
-        for (const BestMatch& m : forward) {
-            record.subject_best_matches.emplace_back(p.numbering.text(second[m.match]));
-            forward_ranks.push_back(m.rank);
-        }
-        for (const BestMatch& m : backward) {
-            record.object_best_matches.emplace_back(p.numbering.text(first[m.match]));
-            backward_ranks.push_back(m.rank);
-        }
-        record.average_score =
-            (mean_of_ranks(index, forward_ranks) + mean_of_ranks(index, backward_ranks)) * 0.5;
-        // No pair at all (an empty side) has no best score either.
-        record.best_score =
-            forward.empty()
-                ? std::numeric_limits<double>::quiet_NaN()
-                : rank_score(index, *std::min_element(forward_ranks.begin(), forward_ranks.end()));
-        record.metric = kCompareMetric;
-        record.strings = std::move(strings);
-        return record_to_py(std::move(record));
-    });
-}
-
-// ---- batches ------------------------------------------------------------------------------------
-
-PyObject* term_similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                 PyObject* kwnames) noexcept {
-    return call_function(kTermMatrix, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const auto measure = static_cast<TermMeasure>(
-            a[2] == nullptr ? 0
-                            : measure_choice(kTermMatrix, "measure", a[2],
-                                             {"max_information_content", "semantic_jaccard"}));
-        const unsigned threads = thread_count(kTermMatrix, "threads", a[3]);
-        const std::vector<std::uint32_t> rows = term_sequence(kTermMatrix, "terms1", a[0], index);
-        const bool symmetric = a[1] == nullptr || a[1] == Py_None;
-        const std::vector<std::uint32_t> cols =
-            symmetric ? std::vector<std::uint32_t>() : term_sequence(kTermMatrix, "terms2", a[1], index);
-        const std::vector<std::uint32_t>& columns = symmetric ? rows : cols;
-        NumpyMatrix matrix(rows.size(), columns.size());
-        InterpreterWaiter waiter;
-        ontarix::term_similarity_matrix(index, rows, columns, symmetric, measure, matrix.data(),
-                                        {threads, &waiter, 0});
-        return matrix.take();
-    });
-}
-
+// The measures a search in pieces takes (the profile measures without a combine).
 ProfileMeasure profile_measure(const FunctionSpec& f, PyObject* obj) {
     if (obj == nullptr) return ProfileMeasure::Phenomizer;
     return static_cast<ProfileMeasure>(
         measure_choice(f, "measure", obj, {"phenomizer", "jaccard", "expanded_jaccard"}));
-}
-
-PyObject* similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) noexcept {
-    return call_function(kMatrix, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const ProfileMeasure measure = profile_measure(kMatrix, a[2]);
-        const unsigned threads = thread_count(kMatrix, "threads", a[3]);
-        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
-        ProfileNumbering numbering(index);
-        const ProfileList rows = profile_sequence({&kMatrix, "sets1", expanded}, a[0], numbering, index);
-        const bool symmetric = a[1] == nullptr || a[1] == Py_None;
-        const ProfileList cols = symmetric ? ProfileList()
-                                           : profile_sequence({&kMatrix, "sets2", expanded}, a[1],
-                                                              numbering, index);
-        const ProfileList& columns = symmetric ? rows : cols;
-        NumpyMatrix matrix(rows.size(), columns.size());
-        InterpreterWaiter waiter;
-        profile_similarity_matrix(index, rows, columns, symmetric, measure, matrix.data(),
-                                  {threads, &waiter, numbering.space()});
-        return matrix.take();
-    });
 }
 
 // {query name: [(candidate name, score), ...]} of lists in query order; names by position.
@@ -652,36 +452,6 @@ PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> 
         if (PyDict_SetItem(out.get(), query_names[q].get(), list.get()) < 0) throw_pending();
     }
     return out;
-}
-
-PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames) noexcept {
-    return call_function(kTopK, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        const ClosureIndex& index = index_of(self);
-        const std::size_t k = a[2] == nullptr ? 10 : positive_count(kTopK, "k", a[2]);
-        const ProfileMeasure measure = profile_measure(kTopK, a[3]);
-        const unsigned threads = thread_count(kTopK, "threads", a[4]);
-        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
-        ProfileNumbering numbering(index);
-        const NamedProfiles queries =
-            named_profiles({&kTopK, "queries", expanded}, a[0], numbering, index);
-        const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
-        const NamedProfiles others =
-            all_vs_all ? NamedProfiles()
-                       : named_profiles({&kTopK, "candidates", expanded}, a[1], numbering, index);
-        const NamedProfiles& candidates = all_vs_all ? queries : others;
-
-        NeighbourLists found;
-        {
-            // The names stay referenced by `queries` and `others`, so the views the core sorts
-            // by stay valid while other threads run.
-            InterpreterWaiter waiter;
-            found = profile_top_k(index, queries.profiles, candidates.profiles, all_vs_all,
-                                  candidates.name_texts, k, measure,
-                                  {threads, &waiter, numbering.space()});
-        }
-        return neighbour_dict(queries.names, candidates.names, found);
-    });
 }
 
 PyObject* prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -837,7 +607,9 @@ PyMethodDef method(const FunctionSpec& f, Method fn, int extra_flags, const char
             METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
-PyMethodDef g_methods[] = {
+// The construction and reading methods; the measure methods (index_measures.cpp) join them when
+// the type is made.
+PyMethodDef g_own_methods[] = {
     method(kFromFile, from_file, METH_CLASS,
            "from_file($type, closure_file, *, information_content=None)\n--\n\n"
            "The index of a closure association file, as run reads it: comma-separated\n"
@@ -889,58 +661,6 @@ PyMethodDef g_methods[] = {
     method(kInformationContent, information_content, 0,
            "information_content($self, term)\n--\n\n"
            "The information content the index uses for term (0.0 for a term it lacks)."),
-    method(kSemanticJaccard, semantic_jaccard, 0,
-           "semantic_jaccard($self, term1, term2)\n--\n\n"
-           "The Jaccard index of the two terms' expansions, as semantic_jaccard_similarity\n"
-           "computes it on the table (nan when both expansions are empty)."),
-    method(kMaxIc, max_information_content, 0,
-           "max_information_content($self, term1, term2)\n--\n\n"
-           "The Resnik score: the largest information content among the common ancestors\n"
-           "('owl:Thing' excluded), 0.0 when none is larger. With the table's own information\n"
-           "content, exactly what max_information_content returns on the table."),
-    method(kMica, most_informative_common_ancestor, 0,
-           "most_informative_common_ancestor($self, term1, term2)\n--\n\n"
-           "(ancestor, information content) of the ancestor that gives the Resnik score,\n"
-           "ties to the smallest term in UTF-8 byte order; None when the score is 0.0."),
-    method(kPhenomizer, phenomizer, 0,
-           "phenomizer($self, set1, set2)\n--\n\n"
-           "The symmetric best-match average of Resnik scores between two sets of terms:\n"
-           "phenomizer_score over the table of max_information_content for every pair;\n"
-           "nan when either set is empty."),
-    method(kBestMatches, best_matches, 0,
-           "best_matches($self, set1, set2)\n--\n\n"
-           "For each term of set1 in UTF-8 byte order: (term, its best match in set2, their\n"
-           "most informative common ancestor or None, the Resnik score). Ties go to the\n"
-           "smallest term of set2. Empty when set2 is empty."),
-    method(kCompare, compare, 0,
-           "compare($self, set1, set2, set_id='')\n--\n\n"
-           "A TermSetPairwiseSimilarity record of the two sets: the sets, the best match of\n"
-           "each term of either side (terms in UTF-8 byte order), average_score = the\n"
-           "phenomizer score, best_score = the largest best-match score, metric\n"
-           "'phenomizer'."),
-    method(kTermMatrix, term_similarity_matrix, 0,
-           "term_similarity_matrix($self, terms1, terms2=None, *, "
-           "measure='max_information_content', threads=None)\n--\n\n"
-           "A float64 numpy array of shape (len(terms1), len(terms2)) of the measure\n"
-           "('max_information_content' or 'semantic_jaccard') for every pair; terms2=None\n"
-           "compares terms1 with itself. Runs on `threads` threads (None: every CPU this\n"
-           "process may use) without the interpreter lock; the result does not depend on it."),
-    method(kMatrix, similarity_matrix, 0,
-           "similarity_matrix($self, sets1, sets2=None, *, measure='phenomizer', "
-           "threads=None)\n--\n\n"
-           "A float64 numpy array of shape (len(sets1), len(sets2)) of the measure for every\n"
-           "pair of term sets: 'phenomizer', 'jaccard' (the sets as given) or\n"
-           "'expanded_jaccard' (the Jaccard index of the sets' expansions, as run scores\n"
-           "them; a term that is no subject of the index raises KeyError). sets2=None\n"
-           "compares sets1 with itself. Threads as for term_similarity_matrix."),
-    method(kTopK, top_k, 0,
-           "top_k($self, queries, candidates=None, *, k=10, measure='phenomizer', "
-           "threads=None)\n--\n\n"
-           "For every query (a mapping of name to set of terms), its k best candidates as\n"
-           "(name, score) pairs: score descending (nan after every number), then name in\n"
-           "UTF-8 byte order. candidates=None compares the queries with each other, a query\n"
-           "never being its own neighbour. Measures and threads as for similarity_matrix;\n"
-           "no matrix is held in memory."),
     method(kPrepare, prepare, 0,
            "prepare($self, profiles)\n--\n\n"
            "The named sets of terms of `profiles` (a mapping of str to sets of str) converted\n"
@@ -961,15 +681,15 @@ PyMethodDef g_methods[] = {
            "The lists of a whole top_k search from the pieces that partition its pairs (each\n"
            "pair in exactly one piece): what top_k returns, in the same order. candidate_names\n"
            "is None for an all-vs-all search."),
-    {nullptr, nullptr, 0, nullptr},
 };
+std::vector<PyMethodDef> g_methods;  // both tables and the sentinel; filled once
 
 PyType_Slot g_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(index_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
-    {Py_tp_methods, g_methods},
+    {Py_tp_methods, nullptr},  // g_methods, once filled
     {Py_sq_length, reinterpret_cast<void*>(length)},
     {Py_sq_contains, reinterpret_cast<void*>(contains)},
     {0, nullptr},
@@ -985,6 +705,7 @@ PyType_Spec g_spec = {
 
 }  // namespace
 
+const ClosureIndex& index_of(PyObject* self) { return *reinterpret_cast<IndexObject*>(self)->index; }
 const ClosureIndex* closure_index_of(PyObject* obj) noexcept {
     if (g_type == nullptr || Py_TYPE(obj) != g_type) return nullptr;
     return reinterpret_cast<IndexObject*>(obj)->index;
@@ -994,6 +715,14 @@ PyTypeObject* closure_index_type() {
     if (g_type == nullptr) {
         for (const FunctionSpec* f : kSpecs) {
             if (!intern_parameter_names(*f)) throw_pending();
+        }
+        if (!intern_measure_parameters()) throw_pending();
+        g_methods.assign(std::begin(g_own_methods), std::end(g_own_methods));
+        const std::span<const PyMethodDef> measures = measure_methods();
+        g_methods.insert(g_methods.end(), measures.begin(), measures.end());
+        g_methods.push_back({nullptr, nullptr, 0, nullptr});
+        for (PyType_Slot& slot : g_slots) {
+            if (slot.slot == Py_tp_methods) slot.pfunc = g_methods.data();
         }
         PyObject* type = PyType_FromSpec(&g_spec);
         if (type == nullptr) throw_pending();

@@ -56,6 +56,22 @@ def max_information_content(
     predicates: set[str] | None = ...,
 ) -> float: ...
 
+# The names `measure=` and `combine=` take (private aliases: not attributes of the module).
+_TermMeasure = Literal[
+    "resnik",
+    "max_information_content",
+    "lin",
+    "jiang_conrath",
+    "relevance",
+    "information_coefficient",
+    "graph_ic",
+    "semantic_jaccard",
+    "wang",
+]
+_ProfileMeasure = Literal["phenomizer", "jaccard", "expanded_jaccard", "simgic"] | _TermMeasure
+_CompareMeasure = Literal["phenomizer"] | _TermMeasure
+_Combine = Literal["funsimavg", "funsimmax", "bma", "max", "avg", "directed"]
+
 @final
 class ClosureIndex:
     def __init__(
@@ -98,19 +114,34 @@ class ClosureIndex:
     def semantic_jaccard(self, term1: str, term2: str) -> float: ...
     def max_information_content(self, term1: str, term2: str) -> float: ...
     def most_informative_common_ancestor(self, term1: str, term2: str) -> tuple[str, float] | None: ...
+    def term_similarity(self, term1: str, term2: str, *, measure: _TermMeasure = ...) -> float: ...
     def phenomizer(self, set1: AbstractSet[str], set2: AbstractSet[str]) -> float: ...
+    def similarity(
+        self,
+        set1: AbstractSet[str],
+        set2: AbstractSet[str],
+        *,
+        measure: _ProfileMeasure = ...,
+        combine: _Combine | None = None,
+    ) -> float: ...
     def best_matches(
-        self, set1: AbstractSet[str], set2: AbstractSet[str]
+        self, set1: AbstractSet[str], set2: AbstractSet[str], *, measure: _TermMeasure = ...
     ) -> list[tuple[str, str, str | None, float]]: ...
     def compare(
-        self, set1: AbstractSet[str], set2: AbstractSet[str], set_id: str = ...
+        self,
+        set1: AbstractSet[str],
+        set2: AbstractSet[str],
+        set_id: str = ...,
+        *,
+        measure: _CompareMeasure = ...,
+        combine: _Combine | None = None,
     ) -> TermSetPairwiseSimilarity: ...
     def term_similarity_matrix(
         self,
         terms1: Iterable[str],
         terms2: Iterable[str] | None = None,
         *,
-        measure: Literal["max_information_content", "semantic_jaccard"] = ...,
+        measure: _TermMeasure = ...,
         threads: int | None = None,
     ) -> npt.NDArray[np.float64]: ...
     def similarity_matrix(
@@ -118,7 +149,8 @@ class ClosureIndex:
         sets1: Iterable[AbstractSet[str]],
         sets2: Iterable[AbstractSet[str]] | None = None,
         *,
-        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        measure: _ProfileMeasure = ...,
+        combine: _Combine | None = None,
         threads: int | None = None,
     ) -> npt.NDArray[np.float64]: ...
     def top_k(
@@ -127,7 +159,8 @@ class ClosureIndex:
         candidates: Mapping[str, AbstractSet[str]] | None = None,
         *,
         k: int = ...,
-        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        measure: _ProfileMeasure = ...,
+        combine: _Combine | None = None,
         threads: int | None = None,
     ) -> dict[str, list[tuple[str, float]]]: ...
     def prepare(self, profiles: Mapping[str, AbstractSet[str]]) -> PreparedProfiles: ...

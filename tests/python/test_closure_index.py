@@ -247,6 +247,8 @@ def test_from_file_errors(tmp_path, content, error, pattern):
 
 
 M = "ClosureIndex"
+TERM_MEASURES = ("'max_information_content', 'semantic_jaccard', 'resnik', 'lin', 'jiang_conrath', 'relevance', "
+                 "'information_coefficient', 'graph_ic', 'wang'")
 
 
 @pytest.mark.parametrize(
@@ -261,7 +263,7 @@ M = "ClosureIndex"
         (lambda i: i.phenomizer({"a", 1}, {"a"}), TypeError, f"{M}.phenomizer() argument 'set1' element must be str, not int"),
         (lambda i: i.similarity_matrix([{"a"}, "ab"]), TypeError, f"{M}.similarity_matrix() argument 'sets1' item 1 must be a set of str, not str"),
         (lambda i: i.similarity_matrix("ab"), TypeError, f"{M}.similarity_matrix() argument 'sets1' must be a sequence of sets of str, not str"),
-        (lambda i: i.similarity_matrix([], measure="cosine"), ValueError, f"{M}.similarity_matrix() argument 'measure' must be one of 'phenomizer', 'jaccard', 'expanded_jaccard', not 'cosine'"),
+        (lambda i: i.similarity_matrix([], measure="cosine"), ValueError, f"{M}.similarity_matrix() argument 'measure' must be one of 'phenomizer', 'jaccard', 'expanded_jaccard', 'simgic', {TERM_MEASURES}, not 'cosine'"),
         (lambda i: i.term_similarity_matrix(["a"], measure="phenomizer"), ValueError, "must be one of 'max_information_content', 'semantic_jaccard'"),
         (lambda i: i.top_k({"q": {"a"}}, k=0), ValueError, f"{M}.top_k() argument 'k' must be at least 1, not 0"),
         (lambda i: i.top_k({"q": {"a"}}, k=True), TypeError, f"{M}.top_k() argument 'k' must be int, not bool"),

@@ -178,6 +178,12 @@ SCENARIOS = {
     "index-top-k-lacking": lambda p: (index().top_k, (named(3), {s("c"): {s("zz")}}), {"measure": s("expanded_jaccard")}, KeyError),
     "index-matrix": lambda p: (index().similarity_matrix, (list(named(4).values()),), {"threads": 2}, None),
     "index-terms-matrix": lambda p: (index().term_similarity_matrix, ([s("t1"), s("t2"), s("zz")],), {}, None),
+    "index-term-similarity": lambda p: (index().term_similarity, (s("t1"), s("zz")), {"measure": s("graph_ic")}, None),
+    "index-similarity-combined": lambda p: (index().similarity, (terms("t", 5), terms("a", 3) | {s("zz")}), {"measure": s("lin"), "combine": s("avg")}, None),
+    "index-compare-combined": lambda p: (index().compare, (terms("t", 5), terms("a", 3)), {"measure": s("jiang_conrath"), "combine": s("bma")}, None),
+    "index-top-k-directed": lambda p: (index().top_k, (named(6),), {"k": 2, "measure": s("resnik"), "combine": s("directed")}, None),
+    "index-combine-refused": lambda p: (index().similarity_matrix, (list(named(2).values()),), {"measure": s("jaccard"), "combine": s("bma")}, ValueError),
+    "index-wang-without-edges": lambda p: (index().similarity, (terms("t", 2), terms("a", 2)), {"measure": s("wang")}, ValueError),
 }
 
 

@@ -40,6 +40,9 @@ resnik: float = index.max_information_content("A", "B") + index.phenomizer({"A"}
 explained: list[tuple[str, str, str | None, float]] = index.best_matches({"A"}, {"B"})
 neighbours: dict[str, list[tuple[str, float]]] = index.top_k({"x": {"A"}}, k=3, measure="jaccard")
 row_sums = index.similarity_matrix([{"A"}, {"B"}]).sum(axis=1)
+lin_bma: float = index.similarity({"A"}, {"B"}, measure="lin", combine="bma") + index.term_similarity(
+    "A", "B", measure="graph_ic"
+)
 ancestors: dict[str, dict[str, set[str]]] = ontarix.closure_from_relationships(
     [("A", "is_a", "B")], follow={"is_a"}, reflexive=True, label="is_a"
 )
