@@ -24,6 +24,12 @@ const PreparedProfiles& data_of(PyObject* self) {
     return *reinterpret_cast<PreparedObject*>(self)->data;
 }
 
+// The parts made from the rest once it is complete.
+void finish(PreparedProfiles& p, const ClosureIndex& index) {
+    p.order.emplace(p.name_texts);
+    p.cache = std::make_unique<ProfileCache>(index, p.profiles);
+}
+
 PyRef wrap(std::unique_ptr<PreparedProfiles> data) {
     PyTypeObject* type = prepared_profiles_type();
     PyObject* self = type->tp_alloc(type, 0);
@@ -211,6 +217,7 @@ PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
                    std::string_view(PyBytes_AS_STRING(a[2]),
                                     static_cast<std::size_t>(PyBytes_GET_SIZE(a[2]))));
         if (a[3] != Py_None) p->first_non_subject = PyRef::borrow(a[3]);
+        finish(*p, *index);
         return wrap(std::move(p));
     });
 }
@@ -314,6 +321,7 @@ PyRef prepare_profiles(const FunctionSpec& f, PyObject* index_object, const Clos
     p->name_texts = std::move(converted.name_texts);
     p->profiles = std::move(converted.profiles);
     for (const Term text : numbering.absent_texts()) p->absent_texts.push_back(p->arena.store(text));
+    finish(*p, index);
     return wrap(std::move(p));
 }
 
@@ -326,10 +334,14 @@ ProfileNumbering call_numbering(const ClosureIndex& index, std::span<PyObject* c
 }
 
 CallProfiles::CallProfiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
-                           const ClosureIndex& index) {
+                           const ClosureIndex& index, Form form) {
     prepared_ = prepared_of(obj);
     if (prepared_ == nullptr) {
-        converted_ = named_profiles(rules, obj, numbering, index);
+        if (form == Form::Named) {
+            converted_ = named_profiles(rules, obj, numbering, index);
+        } else {
+            converted_.profiles = profile_sequence(rules, obj, numbering, index);
+        }
         return;
     }
     if (prepared_->structure != index.shared_structure()) {
@@ -371,6 +383,14 @@ std::span<const PyRef> CallProfiles::names() const noexcept {
 
 std::span<const Term> CallProfiles::name_texts() const noexcept {
     return prepared_ != nullptr ? std::span<const Term>(prepared_->name_texts) : converted_.name_texts;
+}
+
+const ProfileCache* CallProfiles::cache() const noexcept {
+    return prepared_ != nullptr ? prepared_->cache.get() : nullptr;
+}
+
+const NeighbourOrder* CallProfiles::order() const noexcept {
+    return prepared_ != nullptr ? &*prepared_->order : nullptr;
 }
 
 const ProfileList& CallProfiles::profiles() const noexcept {
