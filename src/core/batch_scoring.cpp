@@ -16,38 +16,8 @@ namespace {
 using batch::fill_matrix;
 using kernels::JaccardLists;
 using kernels::JaccardSide;
-
-const WangTable& wang_of(const ClosureIndex& index) {
-    const WangTable* table = index.structure().wang_table();
-    if (table == nullptr) raise_fault("Wang's measure on an index without edges");
-    return *table;
-}
-
-// Runs `body(kernel)` with the term kernel of `measure` over rows and cols.
-template <class Body>
-void with_term_kernel(const ClosureIndex& index, std::span<const std::uint32_t> rows,
-                      std::span<const std::uint32_t> cols, TermMeasure measure, Body&& body) {
-    using kernels::RankTerms;
-    switch (measure) {
-        case TermMeasure::Resnik:
-            return body(RankTerms<TermMeasure::Resnik>(index, rows, cols));
-        case TermMeasure::Lin:
-            return body(RankTerms<TermMeasure::Lin>(index, rows, cols));
-        case TermMeasure::JiangConrath:
-            return body(RankTerms<TermMeasure::JiangConrath>(index, rows, cols));
-        case TermMeasure::Relevance:
-            return body(RankTerms<TermMeasure::Relevance>(index, rows, cols));
-        case TermMeasure::InformationCoefficient:
-            return body(RankTerms<TermMeasure::InformationCoefficient>(index, rows, cols));
-        case TermMeasure::GraphIc:
-            return body(RankTerms<TermMeasure::GraphIc>(index, rows, cols));
-        case TermMeasure::SemanticJaccard:
-            return body(JaccardLists(JaccardSide::of_expansions(index, rows),
-                                     JaccardSide::of_expansions(index, cols), index.size()));
-        case TermMeasure::Wang:
-            return body(kernels::WangTerms(wang_of(index), index.size(), rows, cols));
-    }
-}
+using kernels::wang_of;
+using kernels::with_term_kernel;
 
 // A side's derived lists: from its cache when that serves the index, else made here and kept
 // until the batch ends.

@@ -25,6 +25,7 @@
 #include "python/convert.hpp"
 #include "python/index_input.hpp"
 #include "python/index_measures.hpp"
+#include "python/index_pvalues.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
@@ -584,8 +585,8 @@ PyMethodDef method(const FunctionSpec& f, Method fn, int extra_flags, const char
             METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
-// The construction and reading methods; the measure methods (index_measures.cpp) join them when
-// the type is made.
+// The construction and reading methods; the measure methods (index_measures.cpp) and the p-value
+// methods (index_pvalues.cpp) join them when the type is made.
 PyMethodDef g_own_methods[] = {
     method(kFromFile, from_file, METH_CLASS,
            "from_file($type, closure_file, *, information_content=None)\n--\n\n"
@@ -693,10 +694,12 @@ PyTypeObject* closure_index_type() {
         for (const FunctionSpec* f : kSpecs) {
             if (!intern_parameter_names(*f)) throw_pending();
         }
-        if (!intern_measure_parameters()) throw_pending();
+        if (!intern_measure_parameters() || !intern_pvalue_parameters()) throw_pending();
         g_methods.assign(std::begin(g_own_methods), std::end(g_own_methods));
         const std::span<const PyMethodDef> measures = measure_methods();
         g_methods.insert(g_methods.end(), measures.begin(), measures.end());
+        const std::span<const PyMethodDef> pvalues = pvalue_methods();
+        g_methods.insert(g_methods.end(), pvalues.begin(), pvalues.end());
         g_methods.push_back({nullptr, nullptr, 0, nullptr});
         for (PyType_Slot& slot : g_slots) {
             if (slot.slot == Py_tp_methods) slot.pfunc = g_methods.data();

@@ -6,6 +6,7 @@
 #include "python/call_boundary.hpp"
 #include "python/closure_index_class.hpp"
 #include "python/functions.hpp"
+#include "python/null_distributions_class.hpp"
 #include "python/panic.hpp"
 #include "python/prepared_profiles.hpp"
 #include "python/py_ref.hpp"
@@ -88,6 +89,7 @@ PyObject* init_module() {
     }
     add_class(module.get(), closure_index_type());
     add_class(module.get(), prepared_profiles_type());
+    add_class(module.get(), null_distributions_type());
     return module.release();
 }
 

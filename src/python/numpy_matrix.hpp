@@ -18,6 +18,8 @@ class NumpyMatrix {
 public:
     // A new (rows, cols) float64 array, contents undefined.
     NumpyMatrix(std::size_t rows, std::size_t cols);
+    // A new one-dimensional float64 array of `length` values, contents undefined.
+    explicit NumpyMatrix(std::size_t length);
     NumpyMatrix(const NumpyMatrix&) = delete;
     NumpyMatrix& operator=(const NumpyMatrix&) = delete;
     ~NumpyMatrix();
@@ -27,6 +29,8 @@ public:
     PyRef take();
 
 private:
+    void make(PyObject* shape);
+
     PyRef array_;
     Py_buffer view_{};
     bool has_view_ = false;
