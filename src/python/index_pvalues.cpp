@@ -265,7 +265,7 @@ const PyMethodDef g_methods[] = {
            "candidate as query does (nan for an empty candidate).\n"
            "\n"
            "query: a non-empty set of str. candidates: a mapping of names to sets of str, or a\n"
-           "PreparedProfiles (ClosureIndex.prepare). " POOL_DOC "\n"
+           "PreparedProfiles (ClosureIndex.prepare).\n" POOL_DOC "\n"
            "measure and combine: a term measure and a combine as similarity takes them; None\n"
            "means 'directed', the mean of the query terms' best scores in the candidate.\n"
            "\n"
@@ -273,7 +273,7 @@ const PyMethodDef g_methods[] = {
            "profile measure, is a ValueError); queries of at most 2048 terms. Its cost grows\n"
            "with the square of the query size; to answer several queries of one size, keep\n"
            "null_distributions(candidates, len(query)), which is what this call computes.\n"
-           ONTARIX_EXACT_PVALUE_GUARANTEE "\n"
+           "\n" ONTARIX_EXACT_PVALUE_GUARANTEE "\n"
            "\n"
            "method='sampling': Monte Carlo for any measure and combine, profile measures\n"
            "included ('phenomizer', and 'jaccard', 'expanded_jaccard' and 'simgic' over the\n"
@@ -294,8 +294,8 @@ const PyMethodDef g_methods[] = {
            "\n"
            "candidates: a mapping of names to sets of str (prepared by the call and kept), or a\n"
            "PreparedProfiles. query_size: an int in [1, 2048]. measure: a term measure (the\n"
-           "score is its directed combine). " POOL_DOC "\n"
-           ONTARIX_EXACT_PVALUE_GUARANTEE),
+           "score is its directed combine).\n" POOL_DOC "\n"
+           "\n" ONTARIX_EXACT_PVALUE_GUARANTEE),
 };
 #undef POOL_DOC
 

@@ -22,6 +22,9 @@
 namespace ontarix::py {
 namespace {
 
+static_assert(kDefaultCells == 1024 && kMaxQuerySize == 2048,
+              "the doc strings state the grid's resolution and the largest query");
+
 struct Distributions {
     PyRef index_object;  // the ClosureIndex that built them
     PyRef candidates;    // a PreparedProfiles

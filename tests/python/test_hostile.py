@@ -260,6 +260,23 @@ def big_sets(n):
 HUGE_TEXT = "x" * (8 << 20)
 
 
+# a -> r, b -> r: a query of "b" scores IC(b) against {"b"}, and the pool term "a" only IC(r).
+RANKING = o.ClosureIndex({"a": {"p": {"a", "r"}}, "b": {"p": {"b", "r"}}, "r": {"p": {"r"}}})
+
+
+def pvalues_while_the_pool_empties_the_candidates():
+    candidates = {fresh(f"c{i}"): {fresh("a"), fresh("b")} for i in range(50)}
+    expected = RANKING.pvalues({"a"}, dict(candidates), pool=["a", "b", "r"], method="sampling", samples=200)
+
+    def pool():
+        candidates.clear()
+        gc.collect()
+        yield from ["a", "b", "r"]
+
+    got = RANKING.pvalues({"a"}, candidates, pool=pool(), method="sampling", samples=200)
+    return list(got) == list(expected)
+
+
 def case(id, call, expected):
     return pytest.param(call, expected, id=id)
 
@@ -340,6 +357,12 @@ CASES = [
     case("iter-not-an-iterator", lambda: o.relationships_to_closure_table(NotAnIterator()), err(TypeError, "argument 'list_of_tuples': iter() returned non-iterator of type 'int'")),
     case("iter-raises-panic", lambda: o.relationships_to_closure_table(PanickingIterator()), err(Panic, UNWRAPPED)),
     case("class-claims-str", lambda: o.relationships_to_closure_table(StrByClass()), err(TypeError, "argument 'list_of_tuples': Can't extract `str` to `Vec`")),
+    # p-values: a pool whose iteration runs Python code, lying strs, text that cannot be encoded
+    case("pool-iteration-empties-the-candidates", lambda: pvalues_while_the_pool_empties_the_candidates(), True),
+    case("pool-str-never-equal", lambda: round(RANKING.pvalues({"b"}, {"x": {"b"}}, pool=[NeverEqual("a"), NeverEqual("a"), "b"])[0], 5), 0.5),
+    case("query-surrogate", lambda: RANKING.pvalues({"\ud800"}, {"x": {"a"}}), err(UnicodeEncodeError, SURROGATE)),
+    case("pool-surrogate", lambda: RANKING.pvalues({"a"}, {"x": {"a"}}, pool=["a", "\ud800"]), err(UnicodeEncodeError, SURROGATE)),
+    case("pool-raises-panic", lambda: RANKING.pvalues({"a"}, {"x": {"a"}}, pool=PanickingIterator()), err(Panic, UNWRAPPED)),
 ]
 
 
@@ -477,6 +500,15 @@ pairs = {a: {b: 0.25 * (len(a) + len(b)) for b in names} for a in names}
 pairs["beta"]["delta"] = Score()
 """
 
+# An index with prepared candidates and kept null distributions (numpy imported beforehand).
+RANKED = """
+import numpy
+idx = o.ClosureIndex(ct)
+candidates = {f"c{i}": {f"term{j}" for j in range(i, i + 3)} | {"lacking"} for i in range(8)}
+prepared = idx.prepare(candidates)
+dist = idx.null_distributions(prepared, 2)
+"""
+
 NOMEMORY_SCENARIOS = {
     "run": FILES + "fn, args = o.run, paths\npost = lambda rs: sorted((r.get_set_id(), r.get_best_score()) for r in rs)",
     "run-missing-set": FILES + "fn, args = o.run, (paths[1], paths[1])",
@@ -506,6 +538,11 @@ NOMEMORY_SCENARIOS = {
     "closure-from-relationships-bad-option": "fn, args, kwargs = o.closure_from_relationships, (rows,), {'follow': 'pred1'}",
     "phenomizer": "fn, args = o.phenomizer_score, (pairs, {'alpha', 'beta'}, {'gamma', 'delta'})",
     "phenomizer-fault": "fn, args = o.phenomizer_score, (pairs, {'alpha', 'beta'}, {'gamma', 'epsilon'})",
+    "index-top-k-prepared": RANKED + "fn, args, kwargs = idx.top_k, ({'q': set_a}, prepared), {'k': 3}",
+    "index-pvalues": RANKED + "fn, args, kwargs, post = idx.pvalues, (set_a, prepared), {'measure': 'lin', 'pool': sorted(set_b)}, list",
+    "index-pvalues-sampling": RANKED + "fn, args, kwargs, post = idx.pvalues, (set_a, candidates), {'method': 'sampling', 'samples': 20, 'combine': 'bma'}, list",
+    "null-distributions": RANKED + "fn, args, post = idx.null_distributions, (candidates, 2), len",
+    "null-distributions-load": RANKED + "fn, args, post = type(dist)._from_state, dist.__reduce__()[1], lambda d: list(d.pvalues({'term1', 'x'}))",
 }
 
 
