@@ -63,44 +63,93 @@ private:
     std::span<const std::uint32_t> pool_;
 };
 
+// Where a term's score can come from: the keys (ranks of its scored list, or terms of its
+// expansion or Wang ancestors) that a term must share with another to score above 0.0 with it.
+// Empty for jiang_conrath, which scores terms that share nothing.
+struct ScoringKeys {
+    const TermLists* lists = nullptr;  // term -> keys
+    std::size_t space = 0;             // keys are below it
+
+    static ScoringKeys of(const ClosureIndex& index, const WangTable* wang, TermMeasure measure) {
+        switch (measure) {
+            case TermMeasure::JiangConrath:
+                return {};
+            case TermMeasure::SemanticJaccard:
+                return {&index.expansions(), index.size()};
+            case TermMeasure::Wang:
+                return {&wang->ancestors, index.size()};
+            default:
+                return {&index.scored(), index.rank_count()};
+        }
+    }
+};
+
 // Any other measure: its kernel with the 'max' combine, the profile as the row and every pool
-// term a column profile of its own.
+// term a column profile of its own. A pool term that shares no key with the profile's terms
+// scores 0.0 with all of them: it is answered without the kernel, which would score it with
+// every term of the profile.
 template <class Kernel>
 class KernelBest final : public PoolScores::Impl {
 public:
     struct KernelScratch final : PoolScores::Scratch {
-        explicit KernelScratch(typename Kernel::Scratch s) : inner(std::move(s)) {}
+        KernelScratch(typename Kernel::Scratch s, std::size_t keys) : inner(std::move(s)), marks(keys) {}
         typename Kernel::Scratch inner;
+        Stamps marks;  // the profile's keys
     };
 
     template <class Make>
-    KernelBest(std::size_t pool_size, Make&& make) : kernel_(make(columns_)), pool_size_(pool_size) {}
+    KernelBest(const ProfileList& profiles, std::span<const std::uint32_t> pool, ScoringKeys keys,
+               Make&& make)
+        : kernel_(make(columns_)), profiles_(profiles), pool_(pool), keys_(keys) {}
 
     std::unique_ptr<PoolScores::Scratch> scratch() const override {
-        return std::make_unique<KernelScratch>(kernel_.scratch());
+        return std::make_unique<KernelScratch>(kernel_.scratch(), keys_.space);
     }
 
     void best(PoolScores::Scratch& scratch, std::size_t profile,
               std::span<double> out) const override {
-        auto& s = static_cast<KernelScratch&>(scratch).inner;
-        kernel_.prepare(s, profile);
-        for (std::size_t i = 0; i < pool_size_; ++i) out[i] = kernel_.score(s, profile, i);
-        kernel_.clear(s, profile);
+        auto& s = static_cast<KernelScratch&>(scratch);
+        if (keys_.lists != nullptr) {
+            s.marks.next_row();
+            for (const std::uint32_t d : profiles_[profile]) {
+                for (const std::uint32_t key : keys_.lists->of(d)) s.marks.mark(key);
+            }
+        }
+        kernel_.prepare(s.inner, profile);
+        for (std::size_t i = 0; i < pool_.size(); ++i) {
+            if (keys_.lists != nullptr && !shares_a_key(s.marks, pool_[i])) {
+                out[i] = 0.0;
+                continue;
+            }
+            out[i] = kernel_.score(s.inner, profile, i);
+        }
+        kernel_.clear(s.inner, profile);
     }
 
 private:
+    bool shares_a_key(const Stamps& marks, std::uint32_t term) const noexcept {
+        for (const std::uint32_t key : keys_.lists->of(term)) {
+            if (marks.marked(key)) return true;
+        }
+        return false;
+    }
+
     kernels::ScoringColumns columns_;  // filled by `make` for the kernels that read them
     Kernel kernel_;
-    std::size_t pool_size_;
+    const ProfileList& profiles_;
+    std::span<const std::uint32_t> pool_;
+    ScoringKeys keys_;
 };
 
 template <TermMeasure kMeasure>
 std::unique_ptr<const PoolScores::Impl> mica_best(const ClosureIndex& index,
                                                   const ProfileList& profiles,
+                                                  std::span<const std::uint32_t> pool,
                                                   const ProfileList& columns) {
     using Kernel = kernels::MicaCombine<kMeasure>;
     return std::make_unique<KernelBest<Kernel>>(
-        columns.size(), [&](kernels::ScoringColumns& laid_out) {
+        profiles, pool, ScoringKeys::of(index, nullptr, kMeasure),
+        [&](kernels::ScoringColumns& laid_out) {
             laid_out = kernels::scoring_columns(index, kMeasure, columns);
             return Kernel(index, profiles, columns, laid_out, Combine::Max);
         });
@@ -110,11 +159,13 @@ template <TermMeasure kMeasure>
 std::unique_ptr<const PoolScores::Impl> overlap_best(const ClosureIndex& index,
                                                      const WangTable* wang,
                                                      const ProfileList& profiles,
+                                                     std::span<const std::uint32_t> pool,
                                                      const ProfileList& columns) {
     using Kernel = kernels::OverlapCombine<kMeasure>;
-    return std::make_unique<KernelBest<Kernel>>(columns.size(), [&](kernels::ScoringColumns&) {
-        return Kernel(index, wang, profiles, columns, Combine::Max);
-    });
+    return std::make_unique<KernelBest<Kernel>>(
+        profiles, pool, ScoringKeys::of(index, wang, kMeasure), [&](kernels::ScoringColumns&) {
+            return Kernel(index, wang, profiles, columns, Combine::Max);
+        });
 }
 
 }  // namespace
@@ -135,25 +186,25 @@ PoolScores::PoolScores(const ClosureIndex& index, const WangTable* wang, TermMea
     for (const std::uint32_t t : pool) columns_.add(std::span<const std::uint32_t>(&t, 1));
     switch (measure) {
         case TermMeasure::Lin:
-            impl_ = mica_best<TermMeasure::Lin>(index, profiles, columns_);
+            impl_ = mica_best<TermMeasure::Lin>(index, profiles, pool, columns_);
             break;
         case TermMeasure::JiangConrath:
-            impl_ = mica_best<TermMeasure::JiangConrath>(index, profiles, columns_);
+            impl_ = mica_best<TermMeasure::JiangConrath>(index, profiles, pool, columns_);
             break;
         case TermMeasure::Relevance:
-            impl_ = mica_best<TermMeasure::Relevance>(index, profiles, columns_);
+            impl_ = mica_best<TermMeasure::Relevance>(index, profiles, pool, columns_);
             break;
         case TermMeasure::InformationCoefficient:
-            impl_ = mica_best<TermMeasure::InformationCoefficient>(index, profiles, columns_);
+            impl_ = mica_best<TermMeasure::InformationCoefficient>(index, profiles, pool, columns_);
             break;
         case TermMeasure::GraphIc:
-            impl_ = overlap_best<TermMeasure::GraphIc>(index, nullptr, profiles, columns_);
+            impl_ = overlap_best<TermMeasure::GraphIc>(index, nullptr, profiles, pool, columns_);
             break;
         case TermMeasure::SemanticJaccard:
-            impl_ = overlap_best<TermMeasure::SemanticJaccard>(index, nullptr, profiles, columns_);
+            impl_ = overlap_best<TermMeasure::SemanticJaccard>(index, nullptr, profiles, pool, columns_);
             break;
         case TermMeasure::Wang:
-            impl_ = overlap_best<TermMeasure::Wang>(index, wang, profiles, columns_);
+            impl_ = overlap_best<TermMeasure::Wang>(index, wang, profiles, pool, columns_);
             break;
         case TermMeasure::Resnik:
             break;

@@ -13,7 +13,10 @@
 // marked rank of t's scored list (ranks run by IC descending), a walk that stops at t's most
 // informative ancestor in c's reach. Every other measure: the kernel of the term measure with the
 // 'max' combine (profile_kernels.hpp), c as the row profile and each pool term a one-term column
-// profile: c is marked once, and each pool term walks its own lists against the marks. Term scores:
+// profile: c is marked once, and each pool term walks its own lists against the marks; a pool
+// term that shares no key (scored rank, expansion term, Wang ancestor) with c's terms scores 0.0
+// with all of them and is answered without the kernel (not for jiang_conrath, which scores
+// terms that share nothing). Term scores:
 // the term kernel (term_kernels.hpp), each term of c a row. Every value is the double term_score
 // gives for its pair (and v_c the largest of them): the kernels and the formulas are the batches'.
 //
