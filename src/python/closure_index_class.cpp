@@ -642,9 +642,10 @@ PyMethodDef g_own_methods[] = {
     method(kPrepare, prepare, 0,
            "prepare($self, profiles)\n--\n\n"
            "The named sets of terms of `profiles` (a mapping of str to sets of str) converted\n"
-           "once, as a PreparedProfiles: pass it instead of the mapping wherever candidates\n"
-           "are taken, for the same results without converting the sets on every call. Errors\n"
-           "as for the mapping; the object does not change when the mapping does."),
+           "once, as a PreparedProfiles: pass it instead of the mapping wherever named\n"
+           "profiles or sequences of sets are taken, for the same results without converting\n"
+           "the sets on every call. Errors as for the mapping; the object does not change when\n"
+           "the mapping does."),
     method(kTopKPiece, top_k_piece, 0,
            "_top_k_piece($self, queries, candidates, piece, *, k=10, measure='phenomizer', "
            "combine=None, threads=None)\n--\n\n"

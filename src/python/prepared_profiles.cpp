@@ -268,11 +268,12 @@ PyGetSetDef g_getset[] = {
 constexpr const char kDoc[] =
     "Named sets of terms converted once for a ClosureIndex (made by ClosureIndex.prepare).\n"
     "\n"
-    "Accepted wherever the index takes named profiles as candidates, with the results of\n"
-    "the mapping they were made from, without converting the sets again. Immutable;\n"
-    "len() is the number of profiles and .names their names. Valid for the index that\n"
-    "made it and for every index sharing its terms (with_information_content). Pickles\n"
-    "together with its index.";
+    "Accepted wherever the index takes named profiles (top_k's queries and candidates,\n"
+    "pvalues, null_distributions) or a sequence of sets (similarity_matrix: the profiles\n"
+    "in order), with the results of the mapping they were made from, without converting\n"
+    "the sets again. Immutable; len() is the number of profiles and .names their names.\n"
+    "Valid for the index that made it and for every index sharing its terms\n"
+    "(with_information_content). Pickles together with its index.";
 
 PyType_Slot g_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
