@@ -1,6 +1,7 @@
 #include "core/sampled_pvalues.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -15,9 +16,10 @@
 namespace ontarix {
 namespace {
 
-// Samples per block: a few milliseconds of work for any measure, so that a thread that finishes
-// early takes over work and the calling thread answers its host in time.
-constexpr std::uint64_t kSamplesPerBlock = std::uint64_t{1} << 14;
+// Work per block, in values read: a few milliseconds, so that a thread that finishes early takes
+// over work and the calling thread answers its host in time, whatever the query size.
+constexpr std::uint64_t kWorkPerBlock = std::uint64_t{1} << 22;
+constexpr std::uint64_t kMaxSamplesPerBlock = std::uint64_t{1} << 14;
 
 constexpr std::uint32_t kDead = UINT32_MAX;
 
@@ -62,9 +64,21 @@ std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* 
     if (reads != Reads::Sets) scores.emplace(index, wang, scoring.term, candidates, pool);
 
     const unsigned q = request.query_size;
-    const std::uint64_t chunks = (request.samples + kSamplesPerBlock - 1) / kSamplesPerBlock;
-    const std::size_t blocks = candidates.size() * chunks;
-    std::vector<std::uint64_t> hits(blocks, 0);
+    std::size_t widest = 0;
+    for (std::size_t c = 0; c < candidates.size(); ++c) widest = std::max(widest, candidates[c].size());
+    const std::uint64_t per_sample = std::uint64_t{q} * (reads == Reads::Best ? 1 : widest + 1);
+    const std::uint64_t per_block =
+        std::clamp<std::uint64_t>(kWorkPerBlock / per_sample, 1, kMaxSamplesPerBlock);
+    const std::uint64_t chunks = (request.samples + per_block - 1) / per_block;
+    std::size_t blocks = 0;
+    if (__builtin_mul_overflow(candidates.size(), chunks, &blocks)) {
+        FaultCause cause;
+        cause.kind = FaultCause::Kind::Content;
+        cause.detail = "the samples of all candidates are more than can be counted";
+        raise_fault("too many samples", std::move(cause));
+    }
+    // Per candidate, the hits of all its blocks: sums of integers, the same in any order.
+    std::vector<std::atomic<std::uint64_t>> hits(candidates.size());
     const unsigned threads = std::max(1u, options.threads);
     std::vector<Worker> workers(threads);
     const auto pool_size = static_cast<std::uint32_t>(pool.size());
@@ -97,8 +111,8 @@ std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* 
         const double slack = static_cast<double>(std::uint64_t{q} * n + q + n + 4) * 0x1p-52;
         const double bar = target - std::abs(target) * slack;
         my.draws.resize(q);
-        const std::uint64_t first = (b % chunks) * kSamplesPerBlock;
-        const std::uint64_t last = std::min(request.samples, first + kSamplesPerBlock);
+        const std::uint64_t first = (b % chunks) * per_block;
+        const std::uint64_t last = std::min(request.samples, first + per_block);
         std::uint64_t found = 0;
         for (std::uint64_t sample = first; sample < last; ++sample) {
             draw_query(request.seed, c, sample, pool_size, my.draws);
@@ -131,7 +145,7 @@ std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* 
             }
             found += score >= bar;
         }
-        hits[b] = found;
+        hits[c].fetch_add(found, std::memory_order_relaxed);
     });
 
     std::vector<double> out(candidates.size());
@@ -140,9 +154,7 @@ std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* 
             out[c] = observed[c];
             continue;
         }
-        std::uint64_t total = 0;
-        for (std::uint64_t k = 0; k < chunks; ++k) total += hits[c * chunks + k];
-        out[c] = sampled_pvalue(total, request.samples);
+        out[c] = sampled_pvalue(hits[c].load(std::memory_order_relaxed), request.samples);
     }
     return out;
 }

@@ -41,7 +41,8 @@ struct SamplingRequest {
 
 // One p-value per candidate, NaN where its observed score is NaN. `pool` holds distinct term
 // numbers (at least one), in the order whose positions the draws pick; observed[c] is c's score.
-// Wang's measure needs `wang`. Runs on options.threads threads through options.waiter.
+// Wang's measure needs `wang`. Runs on options.threads threads through options.waiter. A Fault of
+// kind Content when the samples of all candidates are too many to count.
 std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* wang,
                                     const ProfileList& candidates,
                                     std::span<const std::uint32_t> pool,

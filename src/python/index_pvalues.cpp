@@ -196,9 +196,11 @@ PyObject* pvalues(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         std::vector<double> p;
         {
             InterpreterWaiter waiter;
-            p = sampled_pvalues(index, wang, candidates.profiles(), pool, observed,
-                                {scoring, q, samples, seed},
-                                {threads, &waiter, numbering.space(), nullptr, nullptr});
+            p = checked_build(kPvalues, [&] {
+                return sampled_pvalues(index, wang, candidates.profiles(), pool, observed,
+                                       {scoring, q, samples, seed},
+                                       {threads, &waiter, numbering.space(), nullptr, nullptr});
+            });
         }
         NumpyMatrix out(p.size());
         std::copy(p.begin(), p.end(), out.data());
