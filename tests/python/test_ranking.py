@@ -130,6 +130,22 @@ def test_prepared_profiles_answer_as_their_mapping(measure, combine):
                           index.pvalues({"T0005", "T0050"}, profiles, **sampling), equal_nan=True)
 
 
+@pytest.mark.parametrize("measure, combine", [("lin", "bma"), ("resnik", "directed"), ("graph_ic", "max")])
+def test_pieces_with_a_combine_merge_into_top_k(measure, combine):
+    table, profiles = random_profiles(80, 40, seed=6)
+    index = ontarix.ClosureIndex(table)
+    prepared, names, n = index.prepare(profiles), list(profiles), len(profiles)
+    bounds = [(0, 15), (15, 30), (30, n)]
+    # The pairs of blocks once each; a directed score also needs every block against the earlier.
+    pairs = [(a, b) for i, a in enumerate(bounds) for b in bounds[i:]]
+    if combine == "directed":
+        pairs += [(b, a) for a, b in pairs if a != b]
+    pieces = [index._top_k_piece(prepared, None, (*a, *b), k=4, measure=measure, combine=combine)
+              for a, b in pairs]
+    merged = type(index)._merge_top_k(names, None, pieces, 4)
+    assert repr(merged) == repr(index.top_k(profiles, k=4, measure=measure, combine=combine))
+
+
 def test_null_distributions_are_kept_and_pickled(generated):
     index, profiles = generated
     query = {"T0005", "T0050", "T0100"}
