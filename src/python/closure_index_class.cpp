@@ -68,12 +68,13 @@ void dealloc(PyObject* self) noexcept {
                                positional,                                             \
                                "ClosureIndex." name,                                   \
                                true,                                                   \
-                               implicit}
+                               implicit,                                               \
+                               true}
 
 using Params = std::array<const char*, kMaxParams>;
 InternedParams g_kNew_names;
 constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predicates", "information_content"},
-                            3, 1, &g_kNew_names, 2, "ClosureIndex", true};
+                            3, 1, &g_kNew_names, 2, "ClosureIndex", true, 0, true};
 INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
 INDEX_SPEC(kFromRelationships, "from_relationships",
            (Params{"list_of_tuples", "follow", "reflexive", "information_content"}), 4, 1, 1, 1);
@@ -91,6 +92,8 @@ INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
 INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2, 1);
 INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
 #undef INDEX_SPEC
+// The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
+constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
 constexpr std::array<const FunctionSpec*, 15> kSpecs{
     &kNew, &kFromFile, &kFromRelationships, &kFromState, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
@@ -101,7 +104,7 @@ using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)
 // ---- construction -----------------------------------------------------------------------------
 
 PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kNew, [&]() -> PyObject* {
         const BoundArgs a = bind_tuple_arguments(kNew, args, kwargs);
         // The rows view the table's strs; nothing runs Python code until the index owns copies.
         const ClosureRows rows = convert_argument(kNew, a, 0, closure_rows_from_dict);
@@ -112,7 +115,7 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
             set_information_content(index, ic->map);
         }
         return wrap(type, std::move(index)).release();
-    });
+    }); });
 }
 
 // A file failure as the interpreter reports file failures; anything else as it is.
@@ -230,7 +233,7 @@ PyObject* from_state(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyObject* reduce(PyObject* self, PyObject*) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kReduce, [&]() -> PyObject* {
         const PyRef constructor = PyRef::steal(
             PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state"));
         if (!constructor) throw_pending();
@@ -241,7 +244,7 @@ PyObject* reduce(PyObject* self, PyObject*) noexcept {
         PyObject* out = Py_BuildValue("(O(O))", constructor.get(), bytes.get());
         if (out == nullptr) throw_pending();
         return out;
-    });
+    }); });
 }
 
 // Immutable: a copy may be the object itself.
@@ -267,7 +270,7 @@ int contains(PyObject* self, PyObject* key) noexcept {
 }
 
 PyObject* repr(PyObject* self) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kReduce, [&]() -> PyObject* {
         const ClosureIndex& index = index_of(self);
         PyObject* out = PyUnicode_FromFormat(
             "<ontarix.ClosureIndex: %zu subjects, %zu terms, %zu expansion entries, %s>",
@@ -276,7 +279,7 @@ PyObject* repr(PyObject* self) noexcept {
             index.custom_ic ? "custom information content" : "information content of the table");
         if (out == nullptr) throw_pending();
         return out;
-    });
+    }); });
 }
 
 // ---- term measures ----------------------------------------------------------------------------

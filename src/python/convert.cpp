@@ -48,6 +48,7 @@ namespace {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_set_item() {
+    keep_pending_memory_error();
     raise_fault("Failed to set_item on dict: " + take_error_description());
 }
 
@@ -205,6 +206,7 @@ void throw_wrong_tuple_length(Py_ssize_t length) {
 }
 
 void fault_set_build() {
+    keep_pending_memory_error();
     raise_fault("Failed to create Python set from HashSet: " + take_error_description());
 }
 

@@ -162,6 +162,18 @@ PyRef type_name(PyObject* obj) {
 
 std::string argument(const char* param) { return std::string("argument '") + param + "'"; }
 
+// raise_type for `got`, with the value described by describe(), which may run Python code (the
+// __repr__ of a mapping key that names it). That code may drop the last other reference to `got`
+// (a value borrowed from the mapping being read): it is held across.
+template <class Describe>
+[[noreturn, gnu::cold, gnu::noinline]] void raise_type_of(const FunctionSpec& f,
+                                                          Describe&& describe,
+                                                          const char* expected, PyObject* got) {
+    const PyRef held = PyRef::borrow(got);
+    const std::string what = describe();
+    raise_type(f, what, expected, held.get());
+}
+
 std::string item_of(const char* param, std::size_t i) {
     return argument(param) + " item " + std::to_string(i);
 }
@@ -170,7 +182,7 @@ std::string item_of(const char* param, std::size_t i) {
 // called to report the error).
 template <class Describe>
 Term text_of(const FunctionSpec& f, Describe&& describe, PyObject* obj) {
-    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type(f, describe(), "str", obj);
+    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type_of(f, describe, "str", obj);
     return to_term(obj);
 }
 
@@ -181,7 +193,8 @@ bool is_unordered_or_text(PyObject* obj) {
 
 // The (key, value) items of a mapping argument as a new list: a snapshot, which Python code run
 // later (a value's __float__) cannot change. TypeError naming the argument for anything that is
-// no mapping, and for a mapping whose items() are not pairs; fn(key, value) for each item.
+// no mapping, and for a mapping whose items() are not pairs; fn(key, value) for each item, with
+// the pair held while fn runs (code it runs could find the list through the collector).
 template <class Fn>
 void for_each_mapping_item(const FunctionSpec& f, const char* param, const char* expected,
                            PyObject* obj, Fn&& fn) {
@@ -193,11 +206,11 @@ void for_each_mapping_item(const FunctionSpec& f, const char* param, const char*
     if (!items) throw_pending();
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+        const PyRef pair = PyRef::borrow(PyList_GET_ITEM(items.get(), i));
+        if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
             raise_type(f, argument(param), expected, obj);
         }
-        fn(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        fn(PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1));
     }
 }
 
@@ -328,7 +341,7 @@ template <class Describe>
 std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& describe,
                                       PyObject* obj, ProfileNumbering& numbering,
                                       const ClosureIndex& index) {
-    if (!PyAnySet_Check(obj)) [[unlikely]] raise_type(*rules.f, describe(), "a set of str", obj);
+    if (!PyAnySet_Check(obj)) [[unlikely]] raise_type_of(*rules.f, describe, "a set of str", obj);
     std::vector<std::uint32_t> out;
     out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
     Py_ssize_t pos = 0;
@@ -377,21 +390,25 @@ ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNu
 NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
                              const ClosureIndex& index) {
     NamedProfiles out;
-    auto add = [&](PyObject* name, PyObject* profile) {
+    // The name and the profile may be borrowed from a dict; describing a bad profile runs the
+    // name's __repr__, which may empty that dict. Both are held first.
+    auto add = [&](PyObject* name, PyObject* borrowed_profile) {
         if (!PyUnicode_Check(name)) {
             raise_type(*rules.f, argument(rules.param) + " key", "str", name);
         }
-        out.name_texts.push_back(to_term(name));
         out.names.push_back(PyRef::borrow(name));
+        out.name_texts.push_back(to_term(name));
+        const PyRef profile = PyRef::borrow(borrowed_profile);
         const auto describe = [&] {
             const PyRef repr = PyRef::steal(PyObject_Repr(name));
             if (!repr) throw_pending();
             return argument(rules.param) + " value for " + std::string(to_term(repr.get()));
         };
-        out.profiles.add(profile_of(rules, describe, profile, numbering, index));
+        out.profiles.add(profile_of(rules, describe, profile.get(), numbering, index));
     };
     if (PyDict_Check(obj)) {
-        // A dict's own walk: converting profiles runs no Python code, and nothing is copied.
+        // A dict's own walk: converting profiles runs no Python code (a name's __repr__ runs only
+        // to report an error, which ends the walk), and nothing is copied.
         out.names.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
         Py_ssize_t pos = 0;
         PyObject* name;
