@@ -6,6 +6,7 @@
 
 #include "core/fault.hpp"
 #include "python/set_build.hpp"
+#include "python/set_table.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -226,10 +227,7 @@ namespace {
 TermSet terms_of_set(PyObject* set) {
     TermSet out;
     out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(set)));
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    Py_hash_t hash;
-    while (_PySet_NextEntry(set, &pos, &key, &hash)) out.insert(to_term(key));
+    set_table::for_each(set, [&](PyObject* key, Py_hash_t) { out.insert(to_term(key)); });
     return out;
 }
 

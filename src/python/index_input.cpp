@@ -8,6 +8,7 @@
 #include "core/term_numbering.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
+#include "python/set_table.hpp"
 #include "python/str_numbering.hpp"
 
 namespace ontarix::py {
@@ -83,19 +84,10 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     constexpr std::size_t kTableAhead = 4;
     constexpr std::size_t kChunk = 4096;
     constexpr std::size_t kSlotAhead = 16;
-    struct Entry {
-        PyObject* key;
-        Py_hash_t hash;
-    };
-    // Room for a chunk plus the whole table of the set that fills it: tables are copied into the
-    // chunk slot by slot without a branch (a slot is kept by advancing past it), since whether a
-    // slot is empty is as good as random.
+    // Room for a chunk plus whatever the set that fills it may copy (set_table::copy_entries).
     std::size_t largest_table = 0;
-    for (const Row& r : sets) {
-        const auto* so = reinterpret_cast<const PySetObject*>(r.objects);
-        largest_table = std::max(largest_table, static_cast<std::size_t>(so->mask) + 1);
-    }
-    std::vector<Entry> chunk(kChunk + largest_table);
+    for (const Row& r : sets) largest_table = std::max(largest_table, set_table::capacity(r.objects));
+    std::vector<set_table::Entry> chunk(kChunk + largest_table);
     std::size_t chunk_size = 0;
     std::size_t first_set = 0;  // the first set whose entries are in the chunk
     rows.groups.reserve(sets.size());
@@ -114,21 +106,10 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     };
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (i + kObjectAhead < sets.size()) __builtin_prefetch(sets[i + kObjectAhead].objects);
-        if (i + kTableAhead < sets.size()) {
-            const auto* ahead = reinterpret_cast<const PySetObject*>(sets[i + kTableAhead].objects);
-            __builtin_prefetch(ahead->table);
-            __builtin_prefetch(reinterpret_cast<const char*>(ahead->table) + 64);
-        }
-        const auto* so = reinterpret_cast<const PySetObject*>(sets[i].objects);
-        const setentry* entry = so->table;
-        const setentry* const end = entry + so->mask + 1;
-        Entry* out = chunk.data() + chunk_size;
-        for (; entry != end; ++entry) {
-            PyObject* key = entry->key;
-            *out = {key, entry->hash};
-            out += (key != nullptr) & (key != _PySet_Dummy);
-        }
-        chunk_size = static_cast<std::size_t>(out - chunk.data());
+        if (i + kTableAhead < sets.size()) set_table::prefetch_table(sets[i + kTableAhead].objects);
+        const set_table::Entry* end =
+            set_table::copy_entries(sets[i].objects, chunk.data() + chunk_size);
+        chunk_size = static_cast<std::size_t>(end - chunk.data());
         if (chunk_size >= kChunk) number_chunk(i + 1);
     }
     number_chunk(sets.size());
@@ -344,10 +325,7 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
     if (!PyAnySet_Check(obj)) [[unlikely]] raise_type_of(*rules.f, describe, "a set of str", obj);
     std::vector<std::uint32_t> out;
     out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
-    Py_ssize_t pos = 0;
-    PyObject* element;
-    Py_hash_t hash;
-    while (_PySet_NextEntry(obj, &pos, &element, &hash)) {
+    set_table::for_each(obj, [&](PyObject* element, Py_hash_t) {
         const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
         const std::uint32_t number = numbering.number(text);
         if (rules.require_subjects && (number >= index.size() || !index.is_subject[number])) {
@@ -356,7 +334,7 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
             throw PythonError{};
         }
         out.push_back(number);
-    }
+    });
     std::sort(out.begin(), out.end());
     // Distinct strs can share a text only through a str subclass; they are one term.
     out.erase(std::unique(out.begin(), out.end()), out.end());
