@@ -6,6 +6,7 @@
 
 #include "core/parallel_blocks.hpp"
 #include "core/term_numbering.hpp"
+#include "python/closure_input.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
 #include "python/set_table.hpp"
@@ -24,13 +25,14 @@ std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& number
     return it->second;
 }
 
-// The rows of a table that holds a str subclass somewhere: converted by the native route (whose
-// rules settle keys that encode alike). The rows view the strs, as the native table did.
+// The rows of a table that is not plain (closure_input.hpp): converted by the native route, which
+// raises whatever error there is and settles keys that encode alike. The rows view the strs, as
+// the native table did.
 ClosureRows rows_from_native(PyObject* table) { return closure_rows_of(to_closure_table(table)); }
 
-// The rows of a table whose strings are all exact strs, or nothing when something else turns up
-// (a str subclass, a value of the wrong type, text that does not encode): the native route then
-// converts the table, raising whichever error its walk meets first.
+// The rows of a plain table (closure_input.hpp), or nothing when something else turns up: the
+// native route then converts the table. Strings are checked as they are numbered, so a str met
+// again (most of them: programs share their term objects) is not read again.
 //
 // The walk is in two passes because its cost is memory latency, not work: every subject leads
 // through a row dict to a set object and from there to the set's table, each a separate heap
@@ -57,14 +59,16 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     PyObject* subject;
     PyObject* row;
     while (PyDict_Next(table, &pos, &subject, &row)) {
-        if (!PyUnicode_CheckExact(subject) || !PyDict_Check(row)) return std::nullopt;
+        if (!PyUnicode_CheckExact(subject) || !plain_dict(row)) return std::nullopt;
+        // An exact str's hash never fails.
         const std::uint32_t s = terms.number(subject, PyObject_Hash(subject), rows.texts);
+        if (s == StrNumbering::kNotExact) return std::nullopt;
         rows.subjects.push_back(s);
         Py_ssize_t row_pos = 0;
         PyObject* predicate;
         PyObject* objects;
         while (PyDict_Next(row, &row_pos, &predicate, &objects)) {
-            if (!PyUnicode_CheckExact(predicate) || !PySet_Check(objects)) return std::nullopt;
+            if (!plain_term(predicate) || !plain_set(objects)) return std::nullopt;
             if (predicate != last_predicate) {
                 last_predicate = predicate;
                 last_predicate_number = predicate_number(rows, predicates, to_term(predicate));
@@ -211,13 +215,8 @@ PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const ch
 }  // namespace
 
 ClosureRows closure_rows_from_dict(PyObject* table) {
-    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
-    try {
+    if (plain_dict(table)) {
         if (std::optional<ClosureRows> rows = exact_rows(table)) return std::move(*rows);
-    } catch (const PythonError&) {
-        // Text that does not encode: the native route raises it, or an error its walk meets
-        // first. (No Python code has run, so the table is as it was.)
-        drop_pending_error();
     }
     return rows_from_native(table);
 }
