@@ -16,6 +16,11 @@
 // check_utf8: utf8_valid_up_to agrees with a plain decode-one-character-and-check-its-range
 //   reference at every alignment of the input against the validator's eight-byte steps.
 //
+// check_index_state: the stored-index loader either rejects the input with a Fault about its
+//   content, or loads an index that is whole: saving it again gives the input's own bytes (the
+//   format has one way to write each index; a version 1 state comes back as version 2), and its
+//   lists and measures stay within its numbers.
+//
 // Cost: one pass over the input per piece size, plus the reference parse and two table builds;
 // records are kept flat, so a run allocates a few growing buffers rather than one per field.
 #pragma once
@@ -30,6 +35,8 @@
 #include <vector>
 
 #include "core/association_reader.hpp"
+#include "core/closure_index.hpp"
+#include "core/index_state.hpp"
 #include "core/byte_source.hpp"
 #include "core/csv_records.hpp"
 #include "core/fault.hpp"
@@ -84,6 +91,47 @@ inline std::string check_utf8(std::string_view input) {
         }
         if (is_utf8(shifted) != (want == shifted.size())) {
             return "is_utf8 disagrees with utf8_valid_up_to at shift " + std::to_string(shift);
+        }
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored indexes
+
+inline std::string check_index_state(std::string_view input) {
+    std::unique_ptr<ClosureIndex> index;
+    try {
+        index = std::make_unique<ClosureIndex>(load_index_state(input));
+    } catch (const Fault& fault) {
+        if (fault.cause().kind != FaultCause::Kind::Content) {
+            return "rejected by a fault that is not about the content: " + fault.message();
+        }
+        return {};
+    } catch (const std::exception& e) {
+        return std::string("rejected by an exception that is not a Fault: ") + e.what();
+    }
+    std::string expected(input);
+    expected[7] = '\x02';
+    if (save_index_state(*index) != expected) return "saving a loaded state changes its bytes";
+    const std::uint32_t n = index->size();
+    for (std::uint32_t t = 0; t < n; ++t) {
+        if (!is_utf8(index->text(t))) return "a loaded text is not UTF-8";
+        for (const std::uint32_t r : index->scored().of(t)) {
+            if (r >= index->rank_count()) return "a scored list names an unknown rank";
+        }
+        const std::uint32_t rank = common_rank(*index, t, t);
+        if (rank != ClosureIndex::kNoRank && rank >= index->rank_count()) {
+            return "a common ancestor beyond the ranks";
+        }
+    }
+    if (const WangTable* wang = index->structure().wang_table()) {
+        const std::uint32_t m = std::min<std::uint32_t>(n, 64);
+        for (std::uint32_t a = 0; a < m; ++a) {
+            for (std::uint32_t b = 0; b < m; ++b) {
+                const double s = wang_similarity(*wang, a, b);
+                if (!(s >= 0.0 && s <= 1.0 + 1e-12)) return "a Wang similarity outside [0, 1]";
+            }
         }
     }
     return {};

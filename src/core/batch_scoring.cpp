@@ -6,32 +6,14 @@
 #include <memory>
 #include <optional>
 
-#include "core/parallel_blocks.hpp"
+#include "core/batch_driver.hpp"
+#include "core/batch_kernel.hpp"
 
 namespace ontarix {
 namespace {
 
-// ---- marks --------------------------------------------------------------------------------------
-
-// Marks numbers for the current row without ever clearing: a number is marked when its stamp is
-// the row's generation.
-class Stamps {
-public:
-    explicit Stamps(std::size_t size) : stamps_(size, 0) {}
-
-    void next_row() {
-        if (++generation_ == 0) {  // wrapped: old stamps could look current
-            std::fill(stamps_.begin(), stamps_.end(), 0);
-            generation_ = 1;
-        }
-    }
-    void mark(std::uint32_t n) noexcept { stamps_[n] = generation_; }
-    bool marked(std::uint32_t n) const noexcept { return stamps_[n] == generation_; }
-
-private:
-    std::vector<std::uint32_t> stamps_;
-    std::uint32_t generation_ = 0;
-};
+using batch::collect_top_k;
+using batch::fill_matrix;
 
 // ---- term kernels -------------------------------------------------------------------------------
 
@@ -42,14 +24,14 @@ public:
                 std::span<const std::uint32_t> cols)
         : index_(index), rows_(rows), cols_(cols) {}
 
-    Scratch scratch() const { return Stamps(index_.ranked.size()); }
+    Scratch scratch() const { return Stamps(index_.rank_count()); }
     void prepare(Scratch& s, std::size_t i) const {
         s.next_row();
-        for (const std::uint32_t r : index_.scored.of(rows_[i])) s.mark(r);
+        for (const std::uint32_t r : index_.scored().of(rows_[i])) s.mark(r);
     }
     double score(Scratch& s, std::size_t, std::size_t j) const {
-        for (const std::uint32_t r : index_.scored.of(cols_[j])) {
-            if (s.marked(r)) return index_.rank_ic[r];
+        for (const std::uint32_t r : index_.scored().of(cols_[j])) {
+            if (s.marked(r)) return index_.rank_ic()[r];
         }
         return 0.0;
     }
@@ -70,13 +52,13 @@ public:
     Scratch scratch() const { return Stamps(index_.size()); }
     void prepare(Scratch& s, std::size_t i) const {
         s.next_row();
-        for (const std::uint32_t t : index_.expansions.of(rows_[i])) s.mark(t);
+        for (const std::uint32_t t : index_.expansions().of(rows_[i])) s.mark(t);
     }
     double score(Scratch& s, std::size_t i, std::size_t j) const {
-        const std::span<const std::uint32_t> col = index_.expansions.of(cols_[j]);
+        const std::span<const std::uint32_t> col = index_.expansions().of(cols_[j]);
         std::uint64_t common = 0;
         for (const std::uint32_t t : col) common += s.marked(t);
-        const std::uint64_t united = index_.expansions.of(rows_[i]).size() + col.size() - common;
+        const std::uint64_t united = index_.expansions().of(rows_[i]).size() + col.size() - common;
         return static_cast<double>(common) / static_cast<double>(united);
     }
     void clear(Scratch&, std::size_t) const {}
@@ -123,7 +105,7 @@ ProfileList scored_unions(const ClosureIndex& index, const ProfileList& profiles
     for (std::size_t p = 0; p < profiles.size(); ++p) {
         ranks.clear();
         for (const std::uint32_t t : profiles[p]) {
-            const std::span<const std::uint32_t> scored = index.scored.of(t);
+            const std::span<const std::uint32_t> scored = index.scored().of(t);
             ranks.insert(ranks.end(), scored.begin(), scored.end());
         }
         std::sort(ranks.begin(), ranks.end());
@@ -150,21 +132,21 @@ public:
 
     Scratch scratch() const {
         Scratch s;
-        s.hit.assign(index_.ranked.size(), 0);
+        s.hit.assign(index_.rank_count(), 0);
         return s;
     }
 
     void prepare(Scratch& s, std::size_t i) const {
         const ProfileTerms row = rows_[i];
         s.words = std::max<std::size_t>(1, (row.size() + 63) / 64);
-        const std::size_t needed = index_.ranked.size() * s.words;
+        const std::size_t needed = index_.rank_count() * s.words;
         // Every bit is cleared after each row, so a longer array only needs zeros appended.
         if (s.bits.size() < needed) s.bits.resize(needed, 0);
         s.found.assign(s.words, 0);
         s.row_best.resize(row.size());
         s.reachable = 0;
         for (std::size_t t = 0; t < row.size(); ++t) {
-            const std::span<const std::uint32_t> scored = index_.scored.of(row[t]);
+            const std::span<const std::uint32_t> scored = index_.scored().of(row[t]);
             s.reachable += !scored.empty();
             const std::uint64_t bit = std::uint64_t{1} << (t % 64);
             for (const std::uint32_t r : scored) {
@@ -181,9 +163,9 @@ public:
         double col_total = 0.0;
         for (const std::uint32_t t : col) {
             double best = 0.0;
-            for (const std::uint32_t r : index_.scored.of(t)) {
+            for (const std::uint32_t r : index_.scored().of(t)) {
                 if (s.hit[r]) {
-                    best = index_.rank_ic[r];
+                    best = index_.rank_ic()[r];
                     break;
                 }
             }
@@ -217,7 +199,7 @@ public:
 
     void clear(Scratch& s, std::size_t i) const {
         for (const std::uint32_t t : rows_[i]) {
-            for (const std::uint32_t r : index_.scored.of(t)) {
+            for (const std::uint32_t r : index_.scored().of(t)) {
                 s.hit[r] = 0;
                 std::fill_n(&s.bits[r * s.words], s.words, 0);
             }
@@ -230,150 +212,6 @@ private:
     const ProfileList& cols_;
     const ProfileList& col_unions_;
 };
-
-// ---- drivers ------------------------------------------------------------------------------------
-
-// Cuts rows into blocks of about equal work (a row's work being its cell count): big enough that
-// taking one costs nothing, small enough that threads finish together and that the calling
-// thread answers its host (Ctrl-C) within milliseconds. A small batch is one block, run on the
-// calling thread alone.
-std::vector<std::size_t> row_blocks(std::size_t rows, std::size_t cols, bool triangle) {
-    constexpr std::size_t kCellsPerBlock = 1 << 14;
-    std::size_t cells = 0;
-    for (std::size_t i = 0; i < rows; ++i) cells += triangle ? cols - i : cols;
-    const std::size_t wanted = cells / kCellsPerBlock + 1;
-    const std::size_t per_block = std::max<std::size_t>(1, cells / wanted);
-    std::vector<std::size_t> bounds{0};
-    std::size_t in_block = 0;
-    for (std::size_t i = 0; i < rows; ++i) {
-        in_block += triangle ? cols - i : cols;
-        if (in_block >= per_block) {
-            bounds.push_back(i + 1);
-            in_block = 0;
-        }
-    }
-    if (bounds.back() != rows) bounds.push_back(rows);
-    return bounds;
-}
-
-Waiter& waiter_of(const BatchOptions& options) {
-    return options.waiter != nullptr ? *options.waiter : plain_waiter();
-}
-
-template <class Kernel>
-void fill_matrix(const Kernel& kernel, std::size_t rows, std::size_t cols, bool symmetric,
-                 double* out, const BatchOptions& options) {
-    if (rows == 0 || cols == 0) return;
-    const std::vector<std::size_t> bounds = row_blocks(rows, cols, symmetric);
-    std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
-    run_blocks(bounds.size() - 1, options.threads, waiter_of(options),
-               [&](std::size_t block, unsigned worker) {
-                   auto& s = scratch[worker];
-                   if (!s) s.emplace(kernel.scratch());
-                   for (std::size_t i = bounds[block]; i < bounds[block + 1]; ++i) {
-                       kernel.prepare(*s, i);
-                       for (std::size_t j = symmetric ? i : 0; j < cols; ++j) {
-                           const double value = kernel.score(*s, i, j);
-                           out[i * cols + j] = value;
-                           if (symmetric) out[j * cols + i] = value;
-                       }
-                       kernel.clear(*s, i);
-                   }
-               });
-}
-
-// The k best of one query, kept as a heap whose top is the worst kept.
-class Best {
-public:
-    explicit Best(const std::vector<std::uint32_t>& name_rank) : name_rank_(name_rank) {}
-
-    // True when a ranks before b.
-    bool operator()(const Neighbour& a, const Neighbour& b) const noexcept {
-        const bool a_nan = std::isnan(a.score);
-        const bool b_nan = std::isnan(b.score);
-        if (a_nan != b_nan) return b_nan;
-        if (!a_nan && a.score != b.score) return a.score > b.score;
-        return name_rank_[a.candidate] < name_rank_[b.candidate];
-    }
-
-private:
-    const std::vector<std::uint32_t>& name_rank_;
-};
-
-struct TopStore {
-    std::vector<Neighbour> entries;  // k per query
-    std::vector<std::uint32_t> sizes;
-};
-
-template <class Kernel>
-NeighbourLists collect_top_k(const Kernel& kernel, std::size_t queries, std::size_t candidates,
-                             bool all_vs_all, const std::vector<std::uint32_t>& name_rank,
-                             std::size_t k, const BatchOptions& options) {
-    NeighbourLists out;
-    out.begin.assign(queries + 1, 0);
-    const std::size_t available = all_vs_all ? candidates - std::min<std::size_t>(candidates, 1)
-                                             : candidates;
-    k = std::min(k, available);
-    if (queries == 0 || k == 0) return out;
-
-    const Best better(name_rank);
-    auto push = [&](TopStore& store, std::size_t q, Neighbour n) {
-        Neighbour* heap = &store.entries[q * k];
-        std::uint32_t& size = store.sizes[q];
-        if (size < k) {
-            heap[size++] = n;
-            std::push_heap(heap, heap + size, better);
-        } else if (better(n, heap[0])) {
-            std::pop_heap(heap, heap + size, better);
-            heap[size - 1] = n;
-            std::push_heap(heap, heap + size, better);
-        }
-    };
-
-    const std::vector<std::size_t> bounds =
-        row_blocks(queries, candidates, all_vs_all);
-    std::vector<std::optional<typename Kernel::Scratch>> scratch(options.threads);
-    std::vector<std::unique_ptr<TopStore>> stores(options.threads);
-    run_blocks(bounds.size() - 1, options.threads, waiter_of(options),
-               [&](std::size_t block, unsigned worker) {
-                   auto& s = scratch[worker];
-                   if (!s) s.emplace(kernel.scratch());
-                   auto& store = stores[worker];
-                   if (!store) {
-                       store = std::make_unique<TopStore>();
-                       store->entries.resize(queries * k);
-                       store->sizes.assign(queries, 0);
-                   }
-                   for (std::size_t i = bounds[block]; i < bounds[block + 1]; ++i) {
-                       kernel.prepare(*s, i);
-                       for (std::size_t j = all_vs_all ? i + 1 : 0; j < candidates; ++j) {
-                           const double value = kernel.score(*s, i, j);
-                           push(*store, i, {static_cast<std::uint32_t>(j), value});
-                           if (all_vs_all) push(*store, j, {static_cast<std::uint32_t>(i), value});
-                       }
-                       kernel.clear(*s, i);
-                   }
-               });
-
-    // Each pair was scored once, so the best k of the stores' lists are the best k overall; the
-    // order is total, so they come out the same for any split of the work.
-    std::vector<Neighbour> merged;
-    for (std::size_t q = 0; q < queries; ++q) {
-        merged.clear();
-        for (const auto& store : stores) {
-            if (!store) continue;
-            const Neighbour* heap = &store->entries[q * k];
-            merged.insert(merged.end(), heap, heap + store->sizes[q]);
-        }
-        const std::size_t keep = std::min(k, merged.size());
-        std::partial_sort(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(keep),
-                          merged.end(), better);
-        out.items.insert(out.items.end(), merged.begin(),
-                         merged.begin() + static_cast<std::ptrdiff_t>(keep));
-        out.begin[q + 1] = out.items.size();
-    }
-    return out;
-}
 
 ProfileList expand_profiles(const ClosureIndex& index, const ProfileList& profiles) {
     ProfileList out;

@@ -1,14 +1,15 @@
 #include "core/closure_index.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
-#include <cmath>
-#include <numeric>
-#include <stdexcept>
 #include <utility>
+
+#include "core/lock_free_section.hpp"
 
 namespace ontarix {
 namespace {
@@ -57,32 +58,32 @@ std::vector<std::uint32_t> sorted_by_text(const std::vector<Term>& texts,
     return order;
 }
 
-// Copies the used texts into the index in byte order; returns each source number's new number.
-// The text lookup (index.numbers) is left to TextLookup.
-std::vector<std::uint32_t> number_in_text_order(ClosureIndex& index, const std::vector<Term>& texts,
+// Copies the used texts into the structure in byte order; returns each source number's new
+// number. The text lookup (numbers) is left to TextLookup.
+std::vector<std::uint32_t> number_in_text_order(IndexStructure& s, const std::vector<Term>& texts,
                                                 const std::vector<std::uint8_t>& used) {
     const std::vector<std::uint32_t> order = sorted_by_text(texts, used);
     const auto n = static_cast<std::uint32_t>(order.size());
     std::vector<std::uint32_t> new_of(texts.size(), UINT32_MAX);
-    index.texts.reserve(n);
+    s.texts.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         new_of[order[i]] = i;
-        index.texts.push_back(index.arena.store(texts[order[i]]));
+        s.texts.push_back(s.arena.store(texts[order[i]]));
     }
     return new_of;
 }
 
-// Fills index.numbers from index.texts on a thread of its own while the build goes on: a table
+// Fills the text lookup from the texts on a thread of its own while the build goes on: a table
 // of every text, touched by nothing else until finish(). The build is single-threaded otherwise,
 // and this table is a few percent of it that a second core can take. Without a thread to be had,
 // the table is filled by finish().
 class TextLookup {
 public:
-    explicit TextLookup(ClosureIndex& index) : index_(index) {
+    explicit TextLookup(IndexStructure& s) : s_(s) {
         try {
             thread_ = std::thread([this] {
                 try {
-                    fill(index_);
+                    fill(s_);
                 } catch (...) {
                     failure_ = std::current_exception();
                 }
@@ -99,7 +100,7 @@ public:
 
     void finish() {
         if (inline_) {
-            fill(index_);
+            fill(s_);
             return;
         }
         thread_.join();
@@ -107,39 +108,18 @@ public:
     }
 
 private:
-    static void fill(ClosureIndex& index) {
-        index.numbers.reserve(index.size());
-        for (const Term text : index.texts) index.numbers.number(text);
+    static void fill(IndexStructure& s) {
+        s.numbers.reserve(s.size());
+        for (const Term text : s.texts) s.numbers.number(text);
     }
 
-    ClosureIndex& index_;
+    IndexStructure& s_;
     std::thread thread_;
     std::exception_ptr failure_;
     bool inline_ = false;
 };
 
-// The table's own information content from frequencies: count / total, for counts that are 0
-// (a term no row holds) left at 0.0.
-void set_frequency_ic(ClosureIndex& index, const std::vector<std::uint64_t>& counts,
-                      std::uint64_t total) {
-    index.ic.assign(index.size(), 0.0);
-    if (total == 0) return;
-    const auto all = static_cast<double>(total);
-    for (std::uint32_t t = 0; t < index.size(); ++t) {
-        if (counts[t] != 0) index.ic[t] = -std::log2(static_cast<double>(counts[t]) / all);
-    }
-}
-
-void set_custom_ic(ClosureIndex& index, const TermScoreMap& ic) {
-    index.custom_ic = true;
-    index.ic.assign(index.size(), 0.0);
-    for (std::uint32_t t = 0; t < index.size(); ++t) {
-        const auto found = ic.find(index.texts[t]);
-        if (found != ic.end()) index.ic[t] = found->second;
-    }
-}
-
-// The raw expansions (in no order within a term) and the frequencies, in the index's numbering.
+// The raw expansions (in no order within a term) and the frequencies, in the new numbering.
 struct Expansions {
     TermLists raw;                       // subject -> distinct reached terms, unordered
     std::vector<std::uint64_t> counts;   // term -> rows (subject, predicate) that hold it
@@ -147,7 +127,8 @@ struct Expansions {
 };
 
 Expansions expand_rows(const ClosureRows& rows, const std::vector<std::uint8_t>& kept,
-                       const std::vector<std::uint32_t>& new_of, std::uint32_t n) {
+                       const std::vector<std::uint32_t>& new_of, std::uint32_t n,
+                       Checkpoint* checkpoint) {
     // Groups bucketed by subject in the new numbering.
     std::vector<std::size_t> group_count(n, 0);
     std::size_t bound = 0;
@@ -175,6 +156,7 @@ Expansions expand_rows(const ClosureRows& rows, const std::vector<std::uint8_t>&
     std::vector<std::uint32_t> in_subject(n, 0);
     std::uint32_t group_stamp = 0;
     for (std::uint32_t s = 0; s < n; ++s) {
+        reach(checkpoint);
         out.raw.begin[s] = out.raw.items.size();
         const std::size_t groups = group_begin[s + 1] - group_begin[s];
         if (groups == 1 && rows.distinct_objects) {
@@ -208,110 +190,110 @@ Expansions expand_rows(const ClosureRows& rows, const std::vector<std::uint8_t>&
     return out;
 }
 
-// For every term, the subjects whose expansion holds it, ascending.
-TermLists holders_of(const TermLists& raw, std::uint32_t n) {
+// For every term, the terms whose list (in `lists`, in any order) holds it, ascending.
+TermLists holders_of(const TermLists& lists, std::uint32_t n, Checkpoint* checkpoint) {
     std::vector<std::size_t> count(n, 0);
-    for (const std::uint32_t t : raw.items) ++count[t];
+    for (std::uint32_t s = 0; s < n; ++s) {
+        reach(checkpoint);
+        for (const std::uint32_t t : lists.of(s)) ++count[t];
+    }
     TermLists out;
     out.begin = offsets_of(count);
-    out.items.resize(raw.items.size());
+    out.items.resize(lists.items.size());
     std::vector<std::size_t> cursor(out.begin.begin(), out.begin.end() - 1);
     for (std::uint32_t s = 0; s < n; ++s) {
-        for (const std::uint32_t t : raw.of(s)) out.items[cursor[t]++] = s;
+        reach(checkpoint);
+        for (const std::uint32_t t : lists.of(s)) out.items[cursor[t]++] = s;
     }
     return out;
 }
 
-// `counts`, when given, are the frequencies the IC was computed from: IC falls strictly as the
-// count grows, so ordering by count ascending is ordering by IC descending, and counts (bounded
-// by the number of rows) sort by buckets instead of comparisons.
-void rank_terms(ClosureIndex& index, const std::vector<std::uint64_t>* counts) {
-    const std::uint32_t n = index.size();
+// Walking terms in ascending order and appending each to the lists of its holders leaves every
+// list ascending without sorting it.
+TermLists ascending_lists(const TermLists& raw, const TermLists& holders, std::uint32_t n,
+                          Checkpoint* checkpoint) {
+    TermLists out;
+    out.begin = raw.begin;
+    out.items.resize(raw.items.size());
+    std::vector<std::size_t> cursor(raw.begin.begin(), raw.begin.end() - 1);
     for (std::uint32_t t = 0; t < n; ++t) {
+        reach(checkpoint);
+        for (const std::uint32_t s : holders.of(t)) out.items[cursor[s]++] = t;
+    }
+    return out;
+}
+
+// Stage 1's common end: holders from the (ascending) expansions, and the subject count.
+void finish_structure(IndexStructure& s, Checkpoint* checkpoint) {
+    s.holders = holders_of(s.expansions, s.size(), checkpoint);
+    s.subject_count = 0;
+    for (const std::uint8_t flag : s.is_subject) s.subject_count += flag;
+}
+
+// The terms that can score, in rank order. `counts`, when given, are the frequencies the IC was
+// computed from: IC falls strictly as the count grows, so ordering by count ascending is ordering
+// by IC descending, and counts (bounded by the number of rows) sort by buckets instead of
+// comparisons.
+std::vector<std::uint32_t> ranked_terms(const IndexStructure& s, const std::vector<double>& ic,
+                                        const std::vector<std::uint64_t>* counts) {
+    std::vector<std::uint32_t> ranked;
+    for (std::uint32_t t = 0; t < s.size(); ++t) {
         // Only an IC strictly above 0.0 can raise a score above its start of 0.0 (a NaN never
         // compares greater), and the root never counts.
-        if (index.ic[t] > 0.0 && index.texts[t] != kRootTerm) index.ranked.push_back(t);
+        if (ic[t] > 0.0 && s.texts[t] != kRootTerm) ranked.push_back(t);
     }
     if (counts != nullptr) {
         std::uint64_t largest = 0;
-        for (const std::uint32_t t : index.ranked) largest = std::max(largest, (*counts)[t]);
+        for (const std::uint32_t t : ranked) largest = std::max(largest, (*counts)[t]);
         std::vector<std::size_t> bucket(largest + 2, 0);
-        for (const std::uint32_t t : index.ranked) ++bucket[(*counts)[t] + 1];
+        for (const std::uint32_t t : ranked) ++bucket[(*counts)[t] + 1];
         for (std::size_t c = 1; c < bucket.size(); ++c) bucket[c] += bucket[c - 1];
-        std::vector<std::uint32_t> sorted(index.ranked.size());
+        std::vector<std::uint32_t> sorted(ranked.size());
         // Terms in ascending order within a bucket: ties go to the smaller number.
-        for (const std::uint32_t t : index.ranked) sorted[bucket[(*counts)[t]]++] = t;
-        index.ranked = std::move(sorted);
-    } else {
-        struct Keyed {
-            double ic;
-            std::uint32_t term;
-        };
-        std::vector<Keyed> keyed;
-        keyed.reserve(index.ranked.size());
-        for (const std::uint32_t t : index.ranked) keyed.push_back({index.ic[t], t});
-        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-            if (a.ic != b.ic) return a.ic > b.ic;
-            return a.term < b.term;
-        });
-        for (std::size_t r = 0; r < keyed.size(); ++r) index.ranked[r] = keyed[r].term;
+        for (const std::uint32_t t : ranked) sorted[bucket[(*counts)[t]]++] = t;
+        return sorted;
     }
-    index.rank_of.assign(n, ClosureIndex::kNoRank);
-    index.rank_ic.resize(index.ranked.size());
-    for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
-        index.rank_of[index.ranked[r]] = r;
-        index.rank_ic[r] = index.ic[index.ranked[r]];
-    }
+    struct Keyed {
+        double ic;
+        std::uint32_t term;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(ranked.size());
+    for (const std::uint32_t t : ranked) keyed.push_back({ic[t], t});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.ic != b.ic) return a.ic > b.ic;
+        return a.term < b.term;
+    });
+    for (std::size_t r = 0; r < keyed.size(); ++r) ranked[r] = keyed[r].term;
+    return ranked;
 }
 
-// Walking terms (or ranks) in ascending order and appending each to the lists of its holders
-// leaves every list ascending without sorting it. The same walk counts each subject's scoring
-// ancestors (the ranks must be known), which sizes its scored list.
-std::vector<std::size_t> fill_expansions(ClosureIndex& index, const TermLists& raw,
-                                         const TermLists& holders) {
-    index.expansions.begin = raw.begin;
-    index.expansions.items.resize(raw.items.size());
-    std::vector<std::size_t> scoring(index.size(), 0);
-    std::vector<std::size_t> cursor(raw.begin.begin(), raw.begin.end() - 1);
-    for (std::uint32_t t = 0; t < index.size(); ++t) {
-        const std::size_t scores = index.rank_of[t] != ClosureIndex::kNoRank;
-        for (const std::uint32_t s : holders.of(t)) {
-            index.expansions.items[cursor[s]++] = t;
-            scoring[s] += scores;
-        }
+// The table's own IC from its frequencies: -log2(count / total), 0.0 for a count of 0.
+std::vector<double> frequency_ic(const IndexStructure& s) {
+    std::vector<double> ic(s.size(), 0.0);
+    if (s.total == 0) return ic;
+    const auto all = static_cast<double>(s.total);
+    for (std::uint32_t t = 0; t < s.size(); ++t) {
+        if (s.counts[t] != 0) ic[t] = -std::log2(static_cast<double>(s.counts[t]) / all);
     }
-    return scoring;
+    return ic;
 }
 
-// The scoring ancestors of each subject as ranks, ascending; `scoring` counts them per subject.
-void fill_scored(ClosureIndex& index, const TermLists& holders,
-                 const std::vector<std::size_t>& scoring) {
-    index.scored.begin = offsets_of(scoring);
-    index.scored.items.resize(index.scored.begin.back());
-    std::vector<std::size_t> cursor(index.scored.begin.begin(), index.scored.begin.end() - 1);
-    for (std::uint32_t r = 0; r < index.ranked.size(); ++r) {
-        for (const std::uint32_t s : holders.of(index.ranked[r])) index.scored.items[cursor[s]++] = r;
+std::vector<double> ic_by_text(const IndexStructure& s, const TermScoreMap& values) {
+    std::vector<double> ic(s.size(), 0.0);
+    for (std::uint32_t t = 0; t < s.size(); ++t) {
+        const auto found = values.find(s.texts[t]);
+        if (found != values.end()) ic[t] = found->second;
     }
-}
-
-// Ranks and scored lists of an index whose expansions and IC are in place.
-void derive_scores(ClosureIndex& index) {
-    const TermLists holders = holders_of(index.expansions, index.size());
-    index.ranked.clear();
-    rank_terms(index, nullptr);
-    std::vector<std::size_t> scoring(index.size(), 0);
-    for (std::uint32_t s = 0; s < index.size(); ++s) {
-        for (const std::uint32_t t : index.expansions.of(s)) {
-            scoring[s] += index.rank_of[t] != ClosureIndex::kNoRank;
-        }
-    }
-    fill_scored(index, holders, scoring);
+    return ic;
 }
 
 }  // namespace
 
-ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
-                                 const TermScoreMap* custom_ic) {
+// ---- stage 1 ------------------------------------------------------------------------------------
+
+std::unique_ptr<IndexStructure> build_structure(const ClosureRows& rows, const TermSet* filter,
+                                                Waiter* host) {
     if (rows.texts.size() >= UINT32_MAX) throw std::length_error("too many distinct terms");
     std::vector<std::uint8_t> admitted(rows.predicate_texts.size());
     for (std::size_t p = 0; p < admitted.size(); ++p) {
@@ -329,86 +311,140 @@ ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
         for (std::size_t k = group.begin; k < group.end; ++k) used[rows.objects[k]] = 1;
     }
 
-    ClosureIndex index;
-    const std::vector<std::uint32_t> new_of = number_in_text_order(index, rows.texts, used);
-    TextLookup lookup(index);
-    const std::uint32_t n = index.size();
-    index.is_subject.assign(n, 0);
-    for (const std::uint32_t s : rows.subjects) index.is_subject[new_of[s]] = 1;
-    index.subject_count = rows.subjects.size();
+    auto s = std::make_unique<IndexStructure>();
+    const std::vector<std::uint32_t> new_of = number_in_text_order(*s, rows.texts, used);
+    // From here on only numbers are read: the host's objects may change.
+    std::optional<LockFreeSection> section;
+    if (host != nullptr) section.emplace(*host);
+    Checkpoint* const checkpoint = section ? &*section : nullptr;
+    TextLookup lookup(*s);
+    const std::uint32_t n = s->size();
+    s->is_subject.assign(n, 0);
+    for (const std::uint32_t subject : rows.subjects) s->is_subject[new_of[subject]] = 1;
 
-    Expansions expanded = expand_rows(rows, kept, new_of, n);
-    if (custom_ic != nullptr) {
-        set_custom_ic(index, *custom_ic);
-    } else {
-        set_frequency_ic(index, expanded.counts, expanded.total);
-    }
-    rank_terms(index, custom_ic == nullptr ? &expanded.counts : nullptr);
-    expanded.counts = {};
-    const TermLists holders = holders_of(expanded.raw, n);
-    const std::vector<std::size_t> scoring = fill_expansions(index, expanded.raw, holders);
-    expanded.raw = {};
-    fill_scored(index, holders, scoring);
+    Expansions expanded = expand_rows(rows, kept, new_of, n, checkpoint);
+    const TermLists holders = holders_of(expanded.raw, n, checkpoint);
+    s->expansions = ascending_lists(expanded.raw, holders, n, checkpoint);
+    s->holders = std::move(holders);
+    s->counts = std::move(expanded.counts);
+    s->total = expanded.total;
+    s->subject_count = 0;
+    for (const std::uint8_t flag : s->is_subject) s->subject_count += flag;
     lookup.finish();
-    return index;
+    return s;
 }
 
-void set_information_content(ClosureIndex& index, const TermScoreMap& ic) {
-    set_custom_ic(index, ic);
-    derive_scores(index);
-}
-
-ClosureIndex build_closure_index(NumberedEdges graph, bool reflexive,
-                                 const TermScoreMap* custom_ic) {
+std::unique_ptr<IndexStructure> build_structure(NumberedEdges graph, bool reflexive,
+                                                Waiter* host) {
     if (graph.texts.size() >= UINT32_MAX) throw std::length_error("too many distinct terms");
-    ClosureIndex index;
+    auto s = std::make_unique<IndexStructure>();
     // Numbered in byte order before the closure is taken, so that the closure's ascending lists
     // are the index's expansions as they come.
     const std::vector<std::uint32_t> new_of =
-        number_in_text_order(index, graph.texts, std::vector<std::uint8_t>(graph.texts.size(), 1));
+        number_in_text_order(*s, graph.texts, std::vector<std::uint8_t>(graph.texts.size(), 1));
+    WangEdges edges;
+    edges.predicate_texts.reserve(graph.predicate_texts.size());
+    for (const Term predicate : graph.predicate_texts) {
+        edges.predicate_texts.push_back(s->arena.store(predicate));
+    }
     graph.texts = {};
-    TextLookup lookup(index);
+    graph.predicate_texts = {};
+    std::optional<LockFreeSection> section;
+    if (host != nullptr) section.emplace(*host);
+    Checkpoint* const checkpoint = section ? &*section : nullptr;
+    TextLookup lookup(*s);
     for (Edge& edge : graph.edges) edge = {new_of[edge.child], new_of[edge.parent]};
-    const std::uint32_t n = index.size();
-    ReachTable reach = transitive_closure(n, graph.edges, reflexive);
-    graph.edges = {};
-    index.expansions = std::move(reach);
+    const std::uint32_t n = s->size();
+    s->expansions = transitive_closure(n, graph.edges, reflexive, checkpoint);
+    edges.edges = std::move(graph.edges);
+    edges.edge_predicates = std::move(graph.edge_predicates);
+    s->edges = std::move(edges);
 
     // One row per term with a reach: a term's frequency is the number of terms that reach it.
-    index.is_subject.assign(n, 0);
-    for (std::uint32_t t = 0; t < n; ++t) {
-        index.is_subject[t] = !index.expansions.of(t).empty();
-        index.subject_count += index.is_subject[t];
-    }
-    const TermLists holders = holders_of(index.expansions, n);
-    std::vector<std::uint64_t> counts(n);
-    for (std::uint32_t t = 0; t < n; ++t) counts[t] = holders.of(t).size();
-    if (custom_ic != nullptr) {
-        set_custom_ic(index, *custom_ic);
-    } else {
-        set_frequency_ic(index, counts, index.expansions.items.size());
-    }
-    rank_terms(index, custom_ic == nullptr ? &counts : nullptr);
-    std::vector<std::size_t> scoring(n, 0);
-    for (std::uint32_t t = 0; t < n; ++t) {
-        if (index.rank_of[t] == ClosureIndex::kNoRank) continue;
-        for (const std::uint32_t s : holders.of(t)) ++scoring[s];
-    }
-    fill_scored(index, holders, scoring);
+    s->is_subject.assign(n, 0);
+    for (std::uint32_t t = 0; t < n; ++t) s->is_subject[t] = !s->expansions.of(t).empty();
+    finish_structure(*s, checkpoint);
+    s->counts.resize(n);
+    for (std::uint32_t t = 0; t < n; ++t) s->counts[t] = s->holders.of(t).size();
+    s->total = s->expansions.items.size();
     lookup.finish();
+    return s;
+}
+
+const WangTable* IndexStructure::wang_table() const {
+    if (!edges) return nullptr;
+    std::call_once(wang_once_, [&] {
+        wang_table_ = std::make_unique<const WangTable>(ontarix::wang_table(size(), *edges));
+    });
+    return wang_table_.get();
+}
+
+// ---- stage 2 ------------------------------------------------------------------------------------
+
+ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure, std::vector<double> ic,
+                          bool custom, Checkpoint* checkpoint) {
+    const IndexStructure& s = *structure;
+    const std::uint32_t n = s.size();
+    if (ic.size() != n) throw std::invalid_argument("one IC value per term");
+    ClosureIndex index;
+    index.custom_ic_ = custom;
+    // The table's own IC ranks by its frequencies, when they are known.
+    index.ranked_ = ranked_terms(s, ic, !custom && s.counts.size() == n ? &s.counts : nullptr);
+    index.rank_of_.assign(n, ClosureIndex::kNoRank);
+    index.rank_ic_.resize(index.ranked_.size());
+    index.weight_.assign(n, 0.0);
+    for (std::uint32_t r = 0; r < index.ranked_.size(); ++r) {
+        const std::uint32_t t = index.ranked_[r];
+        index.rank_of_[t] = r;
+        index.rank_ic_[r] = ic[t];
+        index.weight_[t] = ic[t];
+    }
+
+    // The scoring ancestors of each term as ranks, ascending: walking the ranks in order and
+    // appending each to the lists of its holders.
+    std::vector<std::size_t> scoring(n, 0);
+    for (const std::uint32_t t : index.ranked_) {
+        reach(checkpoint);
+        for (const std::uint32_t holder : s.holders.of(t)) ++scoring[holder];
+    }
+    index.scored_.begin = offsets_of(scoring);
+    index.scored_.items.resize(index.scored_.begin.back());
+    std::vector<std::size_t> cursor(index.scored_.begin.begin(), index.scored_.begin.end() - 1);
+    for (std::uint32_t r = 0; r < index.ranked_.size(); ++r) {
+        reach(checkpoint);
+        for (const std::uint32_t holder : s.holders.of(index.ranked_[r])) {
+            index.scored_.items[cursor[holder]++] = r;
+        }
+    }
+    index.scored_weight_.assign(n, 0.0);
+    for (std::uint32_t t = 0; t < n; ++t) {
+        reach(checkpoint);
+        double sum = 0.0;
+        for (const std::uint32_t r : index.scored_.of(t)) sum += index.rank_ic_[r];
+        index.scored_weight_[t] = sum;
+    }
+    index.ic_ = std::move(ic);
+    index.structure_ = std::move(structure);
     return index;
 }
 
-void restore_derived(ClosureIndex& index) {
-    index.numbers = TermNumbering();
-    index.numbers.reserve(index.size());
-    for (std::uint32_t t = 0; t < index.size(); ++t) index.numbers.number(index.texts[t]);
-    derive_scores(index);
+ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure,
+                          const TermScoreMap* custom_ic, Checkpoint* checkpoint) {
+    std::vector<double> ic = custom_ic != nullptr ? ic_by_text(*structure, *custom_ic)
+                                                  : frequency_ic(*structure);
+    return finish_index(std::move(structure), std::move(ic), custom_ic != nullptr, checkpoint);
 }
 
+ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
+                                 const TermScoreMap* custom_ic) {
+    return finish_index(build_structure(rows, filter), custom_ic);
+}
+
+// ---- term measures ------------------------------------------------------------------------------
+
 std::uint32_t common_rank(const ClosureIndex& index, std::uint32_t a, std::uint32_t b) noexcept {
-    const std::span<const std::uint32_t> x = index.scored.of(a);
-    const std::span<const std::uint32_t> y = index.scored.of(b);
+    const std::span<const std::uint32_t> x = index.scored().of(a);
+    const std::span<const std::uint32_t> y = index.scored().of(b);
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < x.size() && j < y.size()) {
@@ -449,7 +485,7 @@ double sorted_jaccard(std::span<const std::uint32_t> a, std::span<const std::uin
 
 double index_semantic_jaccard(const ClosureIndex& index, std::uint32_t a,
                               std::uint32_t b) noexcept {
-    return sorted_jaccard(index.expansions.of(a), index.expansions.of(b));
+    return sorted_jaccard(index.expansions().of(a), index.expansions().of(b));
 }
 
 ClosureRows closure_rows_of(const ClosureTable& table) {

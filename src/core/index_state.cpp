@@ -1,10 +1,12 @@
 #include "core/index_state.hpp"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
 #include "core/fault.hpp"
+#include "core/utf8.hpp"
 
 namespace ontarix {
 namespace {
@@ -12,8 +14,11 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "the stored form is written in the machine's own byte order, which must be little-endian");
 
-constexpr std::string_view kMagic{"ONTXIDX\x01", 8};
+constexpr std::string_view kMagicPrefix{"ONTXIDX", 7};
+constexpr char kVersion = 2;
 constexpr std::uint64_t kCustomIc = 1;
+constexpr std::uint64_t kEdges = 2;
+constexpr std::uint64_t kFrequencies = 4;
 
 template <class T>
 void put(std::string& out, T value) {
@@ -60,41 +65,61 @@ private:
 }  // namespace
 
 std::string save_index_state(const ClosureIndex& index) {
+    const IndexStructure& s = index.structure();
     const std::uint32_t n = index.size();
     std::uint64_t text_bytes = 0;
-    for (const Term t : index.texts) text_bytes += t.size();
+    for (const Term t : s.texts) text_bytes += t.size();
+    const std::size_t edges = s.edges ? s.edges->edges.size() : 0;
+    const bool frequencies = s.counts.size() == n;
     std::string out;
-    out.reserve(kMagic.size() + 32 + n * 17 + text_bytes + index.expansions.items.size() * 4);
-    out.append(kMagic);
-    put<std::uint64_t>(out, index.custom_ic ? kCustomIc : 0);
+    out.reserve(kMagicPrefix.size() + 1 + 40 + n * 17 + text_bytes + s.expansions.items.size() * 4 +
+                edges * 16);
+    out.append(kMagicPrefix);
+    out.push_back(kVersion);
+    put<std::uint64_t>(out, (index.custom_ic() ? kCustomIc : 0) | (s.edges ? kEdges : 0) |
+                                (frequencies ? kFrequencies : 0));
     put<std::uint64_t>(out, n);
     put<std::uint64_t>(out, text_bytes);
-    put<std::uint64_t>(out, index.expansions.items.size());
-    for (const Term t : index.texts) put<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
-    for (const Term t : index.texts) out.append(t);
-    for (const std::uint8_t s : index.is_subject) put<std::uint8_t>(out, s);
+    put<std::uint64_t>(out, s.expansions.items.size());
+    for (const Term t : s.texts) put<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
+    for (const Term t : s.texts) out.append(t);
+    for (const std::uint8_t flag : s.is_subject) put<std::uint8_t>(out, flag);
     for (std::uint32_t t = 0; t < n; ++t) {
-        put<std::uint32_t>(out, static_cast<std::uint32_t>(index.expansions.of(t).size()));
+        put<std::uint32_t>(out, static_cast<std::uint32_t>(s.expansions.of(t).size()));
     }
-    for (const std::uint32_t e : index.expansions.items) put<std::uint32_t>(out, e);
-    for (const double v : index.ic) put<double>(out, v);
+    for (const std::uint32_t e : s.expansions.items) put<std::uint32_t>(out, e);
+    for (const double v : index.ic()) put<double>(out, v);
+    if (frequencies) {
+        put<std::uint64_t>(out, s.total);
+        for (const std::uint64_t count : s.counts) put<std::uint64_t>(out, count);
+    }
+    if (s.edges) {
+        put<std::uint64_t>(out, edges);
+        for (std::size_t e = 0; e < edges; ++e) {
+            put<std::uint32_t>(out, s.edges->edges[e].child);
+            put<std::uint32_t>(out, s.edges->edges[e].parent);
+            put<double>(out, s.edges->weights[e]);
+        }
+    }
     return out;
 }
 
 ClosureIndex load_index_state(std::string_view state) {
     Reader in(state);
-    if (std::string_view(in.take(kMagic.size()), kMagic.size()) != kMagic) {
-        invalid("it is not a stored ClosureIndex of this version");
+    if (std::string_view(in.take(kMagicPrefix.size()), kMagicPrefix.size()) != kMagicPrefix) {
+        invalid("it is not a stored ClosureIndex");
     }
+    const char version = *in.take(1);
+    if (version != 1 && version != kVersion) invalid("it was stored by an unknown version");
     const auto flags = in.get<std::uint64_t>();
-    if ((flags & ~kCustomIc) != 0) invalid("unknown flags");
+    const std::uint64_t known = version == 1 ? kCustomIc : kCustomIc | kEdges | kFrequencies;
+    if ((flags & ~known) != 0) invalid("unknown flags");
     const std::uint64_t n = in.count(4 + 1 + 4 + 8);
     if (n >= UINT32_MAX) invalid("too many terms");
     const std::uint64_t text_bytes = in.count(1);
     const std::uint64_t entries = in.count(4);
 
-    ClosureIndex index;
-    index.custom_ic = (flags & kCustomIc) != 0;
+    auto s = std::make_unique<IndexStructure>();
     std::vector<std::uint32_t> lengths(n);
     std::uint64_t length_sum = 0;
     for (auto& length : lengths) {
@@ -103,43 +128,80 @@ ClosureIndex load_index_state(std::string_view state) {
     }
     if (length_sum != text_bytes) invalid("text lengths do not add up");
     const char* bytes = in.take(text_bytes);
-    index.texts.reserve(n);
+    s->texts.reserve(n);
     for (const std::uint32_t length : lengths) {
-        const Term text = index.arena.store(Term(bytes, length));
+        const Term text(bytes, length);
         bytes += length;
         // Strictly ascending: the numbering is the byte order, and no text appears twice.
-        if (!index.texts.empty() && !(index.texts.back() < text)) invalid("texts out of order");
-        index.texts.push_back(text);
+        if (!s->texts.empty() && !(s->texts.back() < text)) invalid("texts out of order");
+        // Texts become Python strs later: bytes that are no UTF-8 must fail here, not in a method.
+        if (!is_utf8(text)) invalid("a text is not UTF-8");
+        s->texts.push_back(s->arena.store(text));
     }
-    index.is_subject.resize(n);
-    for (auto& s : index.is_subject) {
-        s = in.get<std::uint8_t>();
-        if (s > 1) invalid("bad subject flag");
-        index.subject_count += s;
+    s->is_subject.resize(n);
+    for (auto& flag : s->is_subject) {
+        flag = in.get<std::uint8_t>();
+        if (flag > 1) invalid("bad subject flag");
+        s->subject_count += flag;
     }
-    index.expansions.begin.assign(n + 1, 0);
+    s->expansions.begin.assign(n + 1, 0);
     for (std::uint64_t t = 0; t < n; ++t) {
         const auto length = in.get<std::uint32_t>();
-        if (length != 0 && !index.is_subject[t]) invalid("a term that is no subject has an expansion");
-        index.expansions.begin[t + 1] = index.expansions.begin[t] + length;
+        if (length != 0 && !s->is_subject[t]) invalid("a term that is no subject has an expansion");
+        s->expansions.begin[t + 1] = s->expansions.begin[t] + length;
     }
-    if (index.expansions.begin[n] != entries) invalid("expansion lengths do not add up");
-    index.expansions.items.resize(entries);
+    if (s->expansions.begin[n] != entries) invalid("expansion lengths do not add up");
+    s->expansions.items.resize(entries);
     for (std::uint64_t t = 0; t < n; ++t) {
         std::uint64_t previous = 0;
-        for (std::size_t k = index.expansions.begin[t]; k < index.expansions.begin[t + 1]; ++k) {
+        for (std::size_t k = s->expansions.begin[t]; k < s->expansions.begin[t + 1]; ++k) {
             const auto e = in.get<std::uint32_t>();
-            const bool first = k == index.expansions.begin[t];
+            const bool first = k == s->expansions.begin[t];
             if (e >= n || (!first && e <= previous)) invalid("an expansion is not ascending");
-            index.expansions.items[k] = e;
+            s->expansions.items[k] = e;
             previous = e;
         }
     }
-    index.ic.resize(n);
-    for (auto& v : index.ic) v = in.get<double>();
+    std::vector<double> ic(n);
+    for (auto& v : ic) v = in.get<double>();
+    if ((flags & kFrequencies) != 0) {
+        s->total = in.get<std::uint64_t>();
+        s->counts.resize(n);
+        for (auto& count : s->counts) {
+            count = in.get<std::uint64_t>();
+            if (count > s->total) invalid("a frequency exceeds the total");
+        }
+    }
+    if ((flags & kEdges) != 0) {
+        const std::uint64_t count = in.count(16);
+        WangEdges edges;
+        edges.edges.reserve(count);
+        edges.weights.reserve(count);
+        for (std::uint64_t e = 0; e < count; ++e) {
+            const auto child = in.get<std::uint32_t>();
+            const auto parent = in.get<std::uint32_t>();
+            const auto weight = in.get<double>();
+            if (child >= n || parent >= n) invalid("an edge names an unknown term");
+            if (!(weight > 0.0 && weight <= 1.0)) invalid("an edge weight is not in (0, 1]");
+            edges.edges.push_back({child, parent});
+            edges.weights.push_back(weight);
+        }
+        s->edges = std::move(edges);
+    }
     if (!in.done()) invalid("trailing bytes");
-    restore_derived(index);
-    return index;
+
+    s->numbers.reserve(n);
+    for (const Term text : s->texts) s->numbers.number(text);
+    std::vector<std::size_t> count(n, 0);
+    for (const std::uint32_t t : s->expansions.items) ++count[t];
+    s->holders.begin.assign(n + 1, 0);
+    for (std::uint64_t t = 0; t < n; ++t) s->holders.begin[t + 1] = s->holders.begin[t] + count[t];
+    s->holders.items.resize(entries);
+    std::vector<std::size_t> cursor(s->holders.begin.begin(), s->holders.begin.end() - 1);
+    for (std::uint32_t t = 0; t < n; ++t) {
+        for (const std::uint32_t e : s->expansions.of(t)) s->holders.items[cursor[e]++] = t;
+    }
+    return finish_index(std::move(s), std::move(ic), (flags & kCustomIc) != 0);
 }
 
 }  // namespace ontarix

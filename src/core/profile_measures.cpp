@@ -16,7 +16,7 @@ void best_ranks(const ClosureIndex& index, ProfileTerms a, ProfileTerms b,
     a_best.assign(a.size(), ClosureIndex::kNoRank);
     b_best.assign(b.size(), ClosureIndex::kNoRank);
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (index.scored.of(a[i]).empty()) continue;
+        if (index.scored().of(a[i]).empty()) continue;
         for (std::size_t j = 0; j < b.size(); ++j) {
             const std::uint32_t rank = common_rank(index, a[i], b[j]);
             a_best[i] = std::min(a_best[i], rank);
@@ -58,7 +58,7 @@ std::vector<BestMatch> index_best_matches(const ClosureIndex& index, ProfileTerm
 std::vector<std::uint32_t> expand_profile(const ClosureIndex& index, ProfileTerms terms) {
     std::vector<std::uint32_t> out;
     for (const std::uint32_t term : terms) {
-        const std::span<const std::uint32_t> reached = index.expansions.of(term);
+        const std::span<const std::uint32_t> reached = index.expansions().of(term);
         out.insert(out.end(), reached.begin(), reached.end());
     }
     if (terms.size() > 1) {

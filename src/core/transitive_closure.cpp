@@ -4,6 +4,7 @@
 #include <functional>
 #include <new>
 
+#include "core/checkpoint.hpp"
 #include "core/fault.hpp"
 #include "core/term_numbering.hpp"
 
@@ -134,7 +135,7 @@ std::uint32_t* merge_in_place(std::uint32_t* first, std::uint32_t* last,
 
 // Per component, in emission order, the terms it reaches (step 3 of the header), each list sorted.
 TermLists component_reach(const Components& comps, const OutEdges& graph,
-                               std::uint32_t term_count) {
+                          std::uint32_t term_count, Checkpoint* checkpoint) {
     const std::uint32_t count = comps.count();
     TermLists out;
     out.begin.reserve(std::size_t{count} + 1);
@@ -148,6 +149,7 @@ TermLists component_reach(const Components& comps, const OutEdges& graph,
     std::vector<std::uint32_t> successors, extra;
 
     for (std::uint32_t k = 0; k < count; ++k) {
+        reach(checkpoint);
         successors.clear();
         for (const std::uint32_t m : comps.members(k)) {
             for (std::size_t e = graph.begin(m); e != graph.end(m); ++e) {
@@ -207,10 +209,10 @@ TermLists component_reach(const Components& comps, const OutEdges& graph,
 }  // namespace
 
 ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> edges,
-                              bool reflexive) {
+                              bool reflexive, Checkpoint* checkpoint) {
     const OutEdges graph = out_edges(term_count, edges);
     const Components comps = strongly_connected_components(term_count, graph);
-    const TermLists reach = component_reach(comps, graph, term_count);
+    const TermLists reached = component_reach(comps, graph, term_count, checkpoint);
 
     // Whether a term is listed as reaching itself although no cycle leads back to it: with
     // `reflexive`, every term of an edge.
@@ -222,7 +224,7 @@ ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> ed
     out.begin.resize(std::size_t{term_count} + 1);
     std::size_t total = 0;
     for (std::uint32_t t = 0; t < term_count; ++t) {
-        const std::span<const std::uint32_t> r = reach.of(comps.of[t]);
+        const std::span<const std::uint32_t> r = reached.of(comps.of[t]);
         // A term on a cycle is in its own reach already.
         if (add_self[t] && std::binary_search(r.begin(), r.end(), t)) add_self[t] = false;
         out.begin[t] = total;
@@ -230,19 +232,20 @@ ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> ed
     }
     out.begin[term_count] = total;
     if (total > out.items.max_size()) throw std::bad_alloc();
-    out.items.resize(total);
-
-    std::uint32_t* at = out.items.data();
+    // Reserved, not resized: zeroing a large result first would cost a pass over it with no
+    // checkpoint.
+    out.items.reserve(total);
     for (std::uint32_t t = 0; t < term_count; ++t) {
-        const std::span<const std::uint32_t> r = reach.of(comps.of[t]);
+        reach(checkpoint);
+        const std::span<const std::uint32_t> r = reached.of(comps.of[t]);
         if (!add_self[t]) {
-            at = std::copy(r.begin(), r.end(), at);
+            out.items.insert(out.items.end(), r.begin(), r.end());
             continue;
         }
         const auto split = std::lower_bound(r.begin(), r.end(), t);
-        at = std::copy(r.begin(), split, at);
-        *at++ = t;
-        at = std::copy(split, r.end(), at);
+        out.items.insert(out.items.end(), r.begin(), split);
+        out.items.push_back(t);
+        out.items.insert(out.items.end(), split, r.end());
     }
     return out;
 }
@@ -253,11 +256,14 @@ NumberedEdges number_followed_edges(const TripleList& rows, const TermSet* follo
     // Ontologies have about two edges per term; a guess that spares most rehashes.
     numbering.reserve(rows.size() / 2);
     out.edges.reserve(rows.size());
+    out.edge_predicates.reserve(rows.size());
 
     // Rows usually come grouped by child and share a handful of predicates: a child or predicate
     // equal to the previous row's reuses its number or its verdict without a probe.
     Term last_predicate, last_child;
     bool have_predicate = false, followed = false;
+    TermMap<std::uint32_t> predicate_numbers;
+    std::uint32_t predicate_number = 0;
     std::uint32_t last_child_number = kNone;
     auto number = [&](Term text, std::size_t where) {
         const std::uint32_t n = numbering.number(text);
@@ -270,6 +276,12 @@ NumberedEdges number_followed_edges(const TripleList& rows, const TermSet* follo
             followed = follow == nullptr || follow->contains(row.predicate);
             last_predicate = row.predicate;
             have_predicate = true;
+            if (followed) {
+                const auto [it, added] = predicate_numbers.try_emplace(
+                    row.predicate, static_cast<std::uint32_t>(out.predicate_texts.size()));
+                if (added) out.predicate_texts.push_back(row.predicate);
+                predicate_number = it->second;
+            }
         }
         if (!followed) continue;
         if (last_child_number == kNone || !same_text(row.subject, last_child)) {
@@ -277,6 +289,7 @@ NumberedEdges number_followed_edges(const TripleList& rows, const TermSet* follo
             last_child = row.subject;
         }
         out.edges.push_back({last_child_number, number(row.object, 2 * r + 1)});
+        out.edge_predicates.push_back(predicate_number);
     }
     out.texts = numbering.release_texts();
     return out;

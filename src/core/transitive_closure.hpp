@@ -48,6 +48,7 @@
 #include <span>
 #include <vector>
 
+#include "core/checkpoint.hpp"
 #include "core/terms.hpp"
 
 namespace ontarix {
@@ -75,8 +76,10 @@ struct TermLists {
 using ReachTable = TermLists;
 
 // The closure of `edges` over terms 0..term_count-1. An edge naming a term >= term_count is a
-// fault; repeated edges are harmless.
-ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> edges, bool reflexive);
+// fault; repeated edges are harmless. The checkpoint, if any, is reached once per component and
+// once per term.
+ReachTable transitive_closure(std::uint32_t term_count, std::span<const Edge> edges, bool reflexive,
+                              Checkpoint* checkpoint = nullptr);
 
 // The rows of followed predicates as numbered edges.
 struct NumberedEdges {
@@ -86,6 +89,9 @@ struct NumberedEdges {
     std::vector<Term> texts;
     // One edge per followed row, in row order; a repeated row gives a repeated edge.
     std::vector<Edge> edges;
+    // The predicate of each edge, numbered in the order first met; their texts view the rows'.
+    std::vector<std::uint32_t> edge_predicates;
+    std::vector<Term> predicate_texts;
     // Term number -> where its text was first met: 2 * row index, plus 1 when it was that row's
     // object (parent) rather than its subject (child). Lets a consumer hand back the strings it
     // was given instead of copies.

@@ -8,11 +8,13 @@
 #include <string>
 #include <utility>
 
+#include "core/annotation_ic.hpp"
 #include "core/association_reader.hpp"
 #include "core/batch_scoring.hpp"
 #include "core/closure_index.hpp"
 #include "core/fault.hpp"
 #include "core/index_state.hpp"
+#include "core/lock_free_section.hpp"
 #include "core/profile_measures.hpp"
 #include "core/similarity_record.hpp"
 #include "core/transitive_closure.hpp"
@@ -31,7 +33,7 @@ namespace {
 
 struct IndexObject {
     PyObject_HEAD
-    ClosureIndex* index;
+    const ClosureIndex* index;
 };
 
 PyTypeObject* g_type = nullptr;  // created once, never released
@@ -77,8 +79,12 @@ constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predi
                             3, 1, &g_kNew_names, 2, "ClosureIndex", true, 0, true};
 INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
 INDEX_SPEC(kFromRelationships, "from_relationships",
-           (Params{"list_of_tuples", "follow", "reflexive", "information_content"}), 4, 1, 1, 1);
+           (Params{"list_of_tuples", "follow", "reflexive", "information_content", "wang_weights"}),
+           5, 1, 1, 1);
 INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1, 1);
+INDEX_SPEC(kWithIc, "with_information_content", (Params{"information_content"}), 1, 1, 1, 1);
+INDEX_SPEC(kAnnotationIc, "annotation_information_content", (Params{"annotations", "count"}), 2, 1,
+           1, 1);
 INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2, 1);
@@ -95,26 +101,51 @@ INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "thr
 // The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
 constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
-constexpr std::array<const FunctionSpec*, 15> kSpecs{
-    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
+constexpr std::array<const FunctionSpec*, 17> kSpecs{
+    &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
     &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 // ---- construction -----------------------------------------------------------------------------
+// Every constructor builds the structure first, from arguments whose views stay valid only while
+// no Python code runs; the structure copies every text before it releases the interpreter lock.
+// Only then are the arguments whose conversion runs Python code (a custom IC's values, weights)
+// read, and the index finished.
+
+// The index of `structure` with the converted information content `ic` (null: the table's own).
+// The long part runs without the interpreter lock.
+PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> structure,
+                  const OwnedScores* ic) {
+    if (ic == nullptr && structure->counts.size() != structure->size()) {
+        throw_error(PyExc_ValueError,
+                    PyUnicode_FromString("the table's own information content is unknown: this "
+                                         "index was restored from a state that does not hold it"));
+    }
+    InterpreterWaiter waiter;
+    ClosureIndex index = [&] {
+        LockFreeSection section(waiter);
+        return finish_index(std::move(structure), ic != nullptr ? &ic->map : nullptr, &section);
+    }();
+    return wrap(type, std::move(index));
+}
 
 PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     return guarded_call([&] { return with_memory_rule(kNew, [&]() -> PyObject* {
         const BoundArgs a = bind_tuple_arguments(kNew, args, kwargs);
-        // The rows view the table's strs; nothing runs Python code until the index owns copies.
-        const ClosureRows rows = convert_argument(kNew, a, 0, closure_rows_from_dict);
-        const std::optional<TermSet> predicates = convert_argument(kNew, a, 1, to_optional_term_set);
-        ClosureIndex index = build_closure_index(rows, predicates ? &*predicates : nullptr, nullptr);
-        // A custom IC's values may run Python code; the index no longer views the table.
-        if (const auto ic = information_content_argument(kNew, "information_content", a[2])) {
-            set_information_content(index, ic->map);
+        std::unique_ptr<IndexStructure> structure;
+        {
+            // The rows view the table's strs; nothing runs Python code until the structure owns
+            // copies.
+            const ClosureRows rows = convert_argument(kNew, a, 0, closure_rows_from_dict);
+            const std::optional<TermSet> predicates =
+                convert_argument(kNew, a, 1, to_optional_term_set);
+            InterpreterWaiter waiter;
+            structure = build_structure(rows, predicates ? &*predicates : nullptr, &waiter);
         }
-        return wrap(type, std::move(index)).release();
+        // A custom IC's values may run Python code: the structure no longer views the table.
+        const auto ic = information_content_argument(kNew, "information_content", a[2]);
+        return finish_with(type, std::move(structure), ic.get()).release();
     }); });
 }
 
@@ -153,14 +184,16 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
         PyObject* encoded_raw = nullptr;
         if (PyUnicode_FSConverter(path.get(), &encoded_raw) == 0) throw_pending();
         const PyRef encoded = PyRef::steal(encoded_raw);
+        // Converted before the file is read, so that a wrong argument costs no reading; it owns
+        // its keys.
         const auto ic = information_content_argument(kFromFile, "information_content", a[1]);
 
         StringArena arena;
         TermNumbering terms(&arena);
         NumberedAssociations closure;
+        // A FIFO or a pipe waits for its writer the way the interpreter's own reads do.
+        InterpreterWaiter waiter;
         try {
-            // A FIFO or a pipe waits for its writer the way the interpreter's own reads do.
-            InterpreterWaiter waiter;
             const std::string_view file(PyBytes_AS_STRING(encoded.get()),
                                         static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
             closure = parse_numbered_associations(read_file(file, waiter), terms, terms);
@@ -177,36 +210,70 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             rows.groups.push_back({key, 0, range.begin, range.end});
         }
         rows.objects = std::move(closure.values);
-        return wrap(reinterpret_cast<PyTypeObject*>(cls),
-                    build_closure_index(rows, nullptr, ic ? &ic->map : nullptr));
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls),
+                           build_structure(rows, nullptr, &waiter), ic.get());
     });
+}
+
+// Wang's edge weights: a mapping of predicate to a weight in (0, 1]; predicates it lacks weigh
+// kOtherWeight. Without a mapping, the field's usual weights.
+constexpr double kIsAWeight = 0.8;
+constexpr double kPartOfWeight = 0.6;
+constexpr double kOtherWeight = 0.7;
+
+std::unique_ptr<OwnedScores> wang_weights_argument(const FunctionSpec& f, PyObject* obj) {
+    std::unique_ptr<OwnedScores> weights = information_content_argument(f, "wang_weights", obj);
+    if (!weights) {
+        weights = std::make_unique<OwnedScores>();
+        weights->map.emplace("is_a", kIsAWeight);
+        weights->map.emplace("part_of", kPartOfWeight);
+        return weights;
+    }
+    for (const auto& [predicate, weight] : weights->map) {
+        if (weight > 0.0 && weight <= 1.0) continue;
+        const PyRef name = str_to_py(predicate);
+        const PyRef value = float_to_py(weight);
+        throw_error(PyExc_ValueError,
+                    PyUnicode_FromFormat("%s() argument 'wang_weights' must map each predicate to "
+                                         "a weight in (0, 1], not %R for %R",
+                                         f.shown_name(), value.get(), name.get()));
+    }
+    return weights;
 }
 
 PyObject* from_relationships(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
     return call_function(kFromRelationships, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
-        // Converted as closure_from_relationships converts them, with the same errors. Rows of
-        // exact strs are numbered by their strs; any others are converted first.
-        const bool exact = exact_str_rows(kFromRelationships, a);
-        Anchor anchor;
-        TripleList rows;
-        if (!exact) {
-            rows = convert_argument(kFromRelationships, a, 0,
-                                    [&](PyObject* o) { return to_triple_list(o, anchor); });
+        std::unique_ptr<IndexStructure> structure;
+        {
+            // Converted as closure_from_relationships converts them, with the same errors. Rows
+            // of exact strs are numbered by their strs; any others are converted first.
+            const bool exact = exact_str_rows(kFromRelationships, a);
+            Anchor anchor;
+            TripleList rows;
+            if (!exact) {
+                rows = convert_argument(kFromRelationships, a, 0,
+                                        [&](PyObject* o) { return to_triple_list(o, anchor); });
+            }
+            const std::optional<TermSet> follow =
+                convert_argument(kFromRelationships, a, 1, to_predicate_filter);
+            const bool reflexive =
+                a[2] != nullptr && convert_argument(kFromRelationships, a, 2, to_bool);
+            NumberedEdges graph =
+                exact ? number_exact_str_edges(a[0], follow ? &*follow : nullptr).graph
+                      : number_followed_edges(rows, follow ? &*follow : nullptr);
+            InterpreterWaiter waiter;
+            structure = build_structure(std::move(graph), reflexive, &waiter);
         }
-        const std::optional<TermSet> follow =
-            convert_argument(kFromRelationships, a, 1, to_predicate_filter);
-        const bool reflexive = a[2] != nullptr && convert_argument(kFromRelationships, a, 2, to_bool);
-        NumberedEdges graph = exact ? number_exact_str_edges(a[0], follow ? &*follow : nullptr).graph
-                                    : number_followed_edges(rows, follow ? &*follow : nullptr);
-        rows = TripleList();
-        ClosureIndex index = build_closure_index(std::move(graph), reflexive, nullptr);
-        // A custom IC's values may run Python code; the index no longer views the rows.
-        if (const auto ic =
-                information_content_argument(kFromRelationships, "information_content", a[3])) {
-            set_information_content(index, ic->map);
-        }
-        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(index));
+        // Python code may run from here on (values' __float__, a mapping's items()): the
+        // structure owns its texts.
+        const auto ic = information_content_argument(kFromRelationships, "information_content", a[3]);
+        const auto weights = wang_weights_argument(kFromRelationships, a[4]);
+        weigh_edges(*structure, [&](Term predicate) {
+            const auto found = weights->map.find(predicate);
+            return found != weights->map.end() ? found->second : kOtherWeight;
+        });
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure), ic.get());
     });
 }
 
@@ -220,15 +287,62 @@ PyObject* from_state(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             raise_argument_type(kFromState, "state", "a bytes-like object", a[0]);
         }
         const std::unique_ptr<Py_buffer, void (*)(Py_buffer*)> release(&view, PyBuffer_Release);
-        ClosureIndex index;
+        std::optional<ClosureIndex> index;
         try {
-            index = load_index_state(
-                std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)));
+            index.emplace(load_index_state(std::string_view(static_cast<const char*>(view.buf),
+                                                            static_cast<std::size_t>(view.len))));
         } catch (const Fault& fault) {
             if (fault.cause().kind != FaultCause::Kind::Content) throw;
             throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
         }
-        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(index));
+        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(*index));
+    });
+}
+
+PyObject* with_information_content(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return call_function(kWithIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const auto ic = information_content_argument(kWithIc, "information_content", a[0]);
+        // An index restored from an older state may lack its frequencies, but if it kept its own
+        // IC, that is the answer.
+        if (!ic && !index.custom_ic()) return PyRef::borrow(self);
+        return finish_with(Py_TYPE(self), index.shared_structure(), ic.get());
+    });
+}
+
+PyObject* annotation_information_content(PyObject* self, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_function(kAnnotationIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        const bool per_entry =
+            a[1] != nullptr &&
+            measure_choice(kAnnotationIc, "count", a[1], {"objects", "annotations"}) == 1;
+        const AnnotationTerms terms =
+            annotation_terms(kAnnotationIc, "annotations", a[0], index, per_entry);
+        std::vector<std::uint64_t> counts;
+        std::uint64_t total = 0;
+        {
+            InterpreterWaiter waiter;
+            LockFreeSection section(waiter);
+            if (per_entry) {
+                counts = annotations_per_term(index.structure(), terms.entries);
+                total = terms.total_entries;
+            } else {
+                counts = objects_per_term(index.structure(), terms.objects);
+                total = terms.object_count;
+            }
+        }
+        const GcPause pause;
+        PyRef out = PyRef::steal(PyDict_New());
+        if (!out) throw_pending();
+        for (std::uint32_t t = 0; t < counts.size(); ++t) {
+            if (counts[t] == 0) continue;
+            const PyRef key = str_to_py(index.text(t));
+            const PyRef value = float_to_py(annotation_ic(counts[t], total));
+            if (PyDict_SetItem(out.get(), key.get(), value.get()) < 0) throw_pending();
+        }
+        return out;
     });
 }
 
@@ -253,7 +367,7 @@ PyObject* copy_self(PyObject* self, PyObject*) noexcept { return Py_NewRef(self)
 // ---- small protocol ----------------------------------------------------------------------------
 
 Py_ssize_t length(PyObject* self) noexcept {
-    return static_cast<Py_ssize_t>(index_of(self).subject_count);
+    return static_cast<Py_ssize_t>(index_of(self).subject_count());
 }
 
 int contains(PyObject* self, PyObject* key) noexcept {
@@ -266,7 +380,7 @@ int contains(PyObject* self, PyObject* key) noexcept {
     }
     const ClosureIndex& index = index_of(self);
     const std::uint32_t t = index.find(Term(text, static_cast<std::size_t>(size)));
-    return t < index.size() && index.is_subject[t] ? 1 : 0;
+    return index.is_subject(t) ? 1 : 0;
 }
 
 PyObject* repr(PyObject* self) noexcept {
@@ -274,9 +388,9 @@ PyObject* repr(PyObject* self) noexcept {
         const ClosureIndex& index = index_of(self);
         PyObject* out = PyUnicode_FromFormat(
             "<ontarix.ClosureIndex: %zu subjects, %zu terms, %zu expansion entries, %s>",
-            index.subject_count, static_cast<std::size_t>(index.size()),
-            index.expansions.items.size(),
-            index.custom_ic ? "custom information content" : "information content of the table");
+            index.subject_count(), static_cast<std::size_t>(index.size()),
+            index.expansions().items.size(),
+            index.custom_ic() ? "custom information content" : "information content of the table");
         if (out == nullptr) throw_pending();
         return out;
     }); });
@@ -293,8 +407,8 @@ PyObject* ancestors(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {
     return call_function(kAncestors, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
         const ClosureIndex& index = index_of(self);
-        return term_set_to_py(index.expansions.of(term_number(index, kAncestors, a, 0)),
-                              index.texts);
+        return term_set_to_py(index.expansions().of(term_number(index, kAncestors, a, 0)),
+                              index.texts());
     });
 }
 
@@ -303,7 +417,7 @@ PyObject* information_content(PyObject* self, PyObject* const* args, Py_ssize_t 
     return call_function(kInformationContent, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
         const ClosureIndex& index = index_of(self);
         const std::uint32_t t = term_number(index, kInformationContent, a, 0);
-        return float_to_py(index.has(t) ? index.ic[t] : 0.0);
+        return float_to_py(index.ic_of(t));
     });
 }
 
@@ -335,7 +449,7 @@ PyObject* most_informative_common_ancestor(PyObject* self, PyObject* const* args
         const std::uint32_t t2 = term_number(index, kMica, a, 1);
         const std::uint32_t rank = common_rank(index, t1, t2);
         if (rank == ClosureIndex::kNoRank) return PyRef::borrow(Py_None);
-        return term_score_to_py({index.texts[index.ranked[rank]], index.rank_ic[rank]});
+        return term_score_to_py({index.text(index.ranked()[rank]), index.rank_ic()[rank]});
     });
 }
 
@@ -387,7 +501,7 @@ PyObject* best_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             const BestMatch& m = matches[i];
             PyRef ancestor = m.rank == ClosureIndex::kNoRank
                                  ? PyRef::borrow(Py_None)
-                                 : str_to_py(index.texts[index.ranked[m.rank]]);
+                                 : str_to_py(index.text(index.ranked()[m.rank]));
             PyRef term = str_to_py(p.numbering.text(first[i]));
             PyRef match = str_to_py(p.numbering.text(second[m.match]));
             PyRef score = float_to_py(rank_score(index, m.rank));
@@ -586,11 +700,36 @@ PyMethodDef g_methods[] = {
            "content raises ValueError naming the line and byte offset."),
     method(kFromRelationships, from_relationships, METH_CLASS,
            "from_relationships($type, list_of_tuples, *, follow=None, reflexive=False, "
-           "information_content=None)\n--\n\n"
+           "information_content=None, wang_weights=None)\n--\n\n"
            "The index of the transitive closure of (child, predicate, parent) rows: the\n"
            "closure that closure_from_relationships returns, built straight into the index\n"
            "without the dict in between. follow and reflexive as there; the rows and follow\n"
-           "are converted with the same errors."),
+           "are converted with the same errors.\n"
+           "\n"
+           "The index keeps the followed edges for Wang's measure. wang_weights maps a\n"
+           "predicate to the weight of its edges, in (0, 1]; None means\n"
+           "{'is_a': 0.8, 'part_of': 0.6}. Followed predicates the mapping lacks weigh 0.7."),
+    method(kWithIc, with_information_content, 0,
+           "with_information_content($self, information_content)\n--\n\n"
+           "A new index over the same terms and expansions with another information content:\n"
+           "a mapping of str to float (terms it lacks have 0.0), or None for the table's own.\n"
+           "Nothing is read again and the expansions are shared, so it costs a fraction of a\n"
+           "build."),
+    method(kAnnotationIc, annotation_information_content, 0,
+           "annotation_information_content($self, annotations, *, count='objects')\n--\n\n"
+           "The information content of the index's terms estimated from an annotation corpus,\n"
+           "as a dict of term to -ln(frequency). annotations maps each object (a gene, a\n"
+           "disease) to an iterable of terms; every annotation holds for the term and for\n"
+           "everything its expansion holds.\n"
+           "\n"
+           "count='objects': n_t is the number of objects annotated with t or with a term\n"
+           "whose expansion holds t, and IC(t) = -ln(n_t / number of objects) (hpo3's\n"
+           "convention). count='annotations': every element of an object's iterable is one\n"
+           "annotation entry (pass a list to keep repeated rows), n_t is the entries on t plus\n"
+           "the entries on every other term whose expansion holds t, and IC(t) =\n"
+           "-ln(n_t / total entries) (GOSemSim's computeIC). Terms with n_t = 0 are left out;\n"
+           "terms the index lacks count only in the totals. Pass the result to\n"
+           "with_information_content."),
     method(kFromState, from_state, METH_CLASS,
            "_from_state($type, state)\n--\n\n"
            "Rebuilds an index from its stored form (used by pickle)."),

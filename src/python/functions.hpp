@@ -1,5 +1,5 @@
-// The module's function table: nine fastcall wrappers in the order of ontarix.__all__ (where the
-// class ClosureIndex stands between the first eight and the last).
+// The module's function table: nine fastcall wrappers. The first eight, in this order, are
+// ontarix.__all__; the ninth is an attribute only.
 #pragma once
 
 #include <Python.h>
@@ -9,8 +9,8 @@
 namespace ontarix::py {
 
 inline constexpr std::size_t kFunctionCount = 9;
-// The functions before ClosureIndex in ontarix.__all__.
-inline constexpr std::size_t kFunctionsBeforeClasses = 8;
+// The functions listed in ontarix.__all__: the first ones of the table.
+inline constexpr std::size_t kListedFunctions = 8;
 
 // Method descriptors in table order; static storage, alive for the process.
 std::span<PyMethodDef, kFunctionCount> function_table() noexcept;

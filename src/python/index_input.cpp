@@ -327,7 +327,7 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
     set_table::for_each(obj, [&](PyObject* element, Py_hash_t) {
         const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
         const std::uint32_t number = numbering.number(text);
-        if (rules.require_subjects && (number >= index.size() || !index.is_subject[number])) {
+        if (rules.require_subjects && (number >= index.size() || !index.is_subject(number))) {
             // The term is named as it was given.
             PyErr_SetObject(PyExc_KeyError, element);
             throw PythonError{};
@@ -394,6 +394,43 @@ NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNu
     } else {
         for_each_mapping_item(*rules.f, rules.param, "a mapping of str to sets of str", obj, add);
     }
+    return out;
+}
+
+AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObject* obj,
+                                 const ClosureIndex& index, bool per_entry) {
+    const char* expected = "a mapping of objects to iterables of str";
+    AnnotationTerms out;
+    out.objects.begin.push_back(0);
+    if (per_entry) out.entries.assign(index.size(), 0);
+    // The items are a snapshot, holding every key and value: iterating a value may run Python
+    // code that changes the mapping.
+    for_each_mapping_item(f, param, expected, obj, [&](PyObject*, PyObject* terms) {
+        if (PyUnicode_Check(terms) || PyBytes_Check(terms) || PyByteArray_Check(terms)) {
+            raise_type(f, argument(param) + " value", "an iterable of str", terms);
+        }
+        const PyRef iterator = PyRef::steal(PyObject_GetIter(terms));
+        if (!iterator) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_pending();
+            PyErr_Clear();
+            raise_type(f, argument(param) + " value", "an iterable of str", terms);
+        }
+        while (PyObject* raw = PyIter_Next(iterator.get())) {
+            const PyRef element = PyRef::steal(raw);
+            const Term text =
+                text_of(f, [&] { return argument(param) + " value element"; }, element.get());
+            const std::uint32_t term = index.find(text);
+            if (per_entry) {
+                ++out.total_entries;
+                if (term < index.size()) ++out.entries[term];
+            } else if (term < index.size()) {
+                out.objects.items.push_back(term);
+            }
+        }
+        if (PyErr_Occurred() != nullptr) throw_pending();
+        ++out.object_count;
+        out.objects.begin.push_back(out.objects.items.size());
+    });
     return out;
 }
 

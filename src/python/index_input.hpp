@@ -81,7 +81,7 @@ public:
         return index_.size() + static_cast<std::uint32_t>(absent_texts_.size());
     }
     Term text(std::uint32_t number) const noexcept {
-        return number < index_.size() ? index_.texts[number] : absent_texts_[number - index_.size()];
+        return number < index_.size() ? index_.text(number) : absent_texts_[number - index_.size()];
     }
 
 private:
@@ -114,6 +114,17 @@ struct NamedProfiles {
 };
 NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
                              const ClosureIndex& index);
+
+// The annotations of annotation_information_content: a mapping of objects (any keys) to
+// iterables of str (not a str itself). Terms the index lacks count only in the totals.
+struct AnnotationTerms {
+    TermLists objects;                   // per object, its index terms (repeats kept); objects mode
+    std::uint64_t object_count = 0;
+    std::vector<std::uint64_t> entries;  // per index term, the entries on it; annotations mode
+    std::uint64_t total_entries = 0;
+};
+AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObject* obj,
+                                 const ClosureIndex& index, bool per_entry);
 
 // An iterable of str (not a str itself): index numbers, size() for terms the index lacks.
 std::vector<std::uint32_t> term_sequence(const FunctionSpec& f, const char* param, PyObject* obj,

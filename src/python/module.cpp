@@ -38,7 +38,9 @@ PyRef module_all(PyObject* module) {
     return all;
 }
 
-void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
+// Adds a function of the table; `listed` ones are appended to __all__, which names exactly the
+// eight functions the module has always exported. Later additions are attributes only.
+void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def, bool listed) {
     const PyRef function = PyRef::steal(PyCMethod_New(def, module, module_name, nullptr));
     if (!function) throw_pending();
     const PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
@@ -46,22 +48,20 @@ void add_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
     if (!PyUnicode_Check(name.get())) {
         throw_error(PyExc_TypeError, PyUnicode_FromString("function __name__ is not a str"));
     }
-    const PyRef all = module_all(module);
-    if (!PyList_Check(all.get())) {
-        throw_error(PyExc_TypeError, PyUnicode_FromString("__all__ is not a list"));
+    if (listed) {
+        const PyRef all = module_all(module);
+        if (!PyList_Check(all.get())) {
+            throw_error(PyExc_TypeError, PyUnicode_FromString("__all__ is not a list"));
+        }
+        if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
     }
-    if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
     if (PyObject_SetAttr(module, name.get(), function.get()) < 0) throw_pending();
 }
 
+// Classes are attributes, never in __all__.
 void add_class(PyObject* module, PyTypeObject* type) {
     const PyRef name = PyRef::steal(PyUnicode_FromString(_PyType_Name(type)));
     if (!name) throw_pending();
-    const PyRef all = module_all(module);
-    if (!PyList_Check(all.get())) {
-        throw_error(PyExc_TypeError, PyUnicode_FromString("__all__ is not a list"));
-    }
-    if (PyList_Append(all.get(), name.get()) < 0) throw_pending();
     if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) < 0) {
         throw_pending();
     }
@@ -84,13 +84,10 @@ PyObject* init_module() {
     const PyRef module_name = PyRef::steal(PyUnicode_FromString(name));
     if (!module_name) throw_pending();
     const auto functions = function_table();
-    for (std::size_t i = 0; i < kFunctionsBeforeClasses; ++i) {
-        add_function(module.get(), module_name.get(), &functions[i]);
+    for (std::size_t i = 0; i < functions.size(); ++i) {
+        add_function(module.get(), module_name.get(), &functions[i], i < kListedFunctions);
     }
     add_class(module.get(), closure_index_type());
-    for (std::size_t i = kFunctionsBeforeClasses; i < functions.size(); ++i) {
-        add_function(module.get(), module_name.get(), &functions[i]);
-    }
     return module.release();
 }
 

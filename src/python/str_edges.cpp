@@ -12,10 +12,13 @@ StrEdges number_exact_str_edges(PyObject* rows, const TermSet* follow) {
     // Ontologies have about two edges per term.
     StrNumbering terms(count / 2);
     out.graph.edges.reserve(count);
+    out.graph.edge_predicates.reserve(count);
     // Rows usually come grouped by child and share a handful of predicate objects: a child or
     // predicate that is the previous row's object reuses its number or verdict without a probe.
     PyObject* last_predicate = nullptr;
     bool followed = false;
+    TermMap<std::uint32_t> predicate_numbers;
+    std::uint32_t predicate_number = 0;
     PyObject* last_child = nullptr;
     std::uint32_t last_child_number = 0;
     auto number = [&](PyObject* str) {
@@ -27,8 +30,15 @@ StrEdges number_exact_str_edges(PyObject* rows, const TermSet* follow) {
         PyObject* const row = items[r];
         PyObject* const predicate = PyTuple_GET_ITEM(row, 1);
         if (predicate != last_predicate) {
-            followed = follow == nullptr || follow->contains(to_term(predicate));
+            const Term text = to_term(predicate);
+            followed = follow == nullptr || follow->contains(text);
             last_predicate = predicate;
+            if (followed) {
+                const auto [it, added] = predicate_numbers.try_emplace(
+                    text, static_cast<std::uint32_t>(out.graph.predicate_texts.size()));
+                if (added) out.graph.predicate_texts.push_back(text);
+                predicate_number = it->second;
+            }
         }
         if (!followed) continue;
         PyObject* const child = PyTuple_GET_ITEM(row, 0);
@@ -37,6 +47,7 @@ StrEdges number_exact_str_edges(PyObject* rows, const TermSet* follow) {
             last_child = child;
         }
         out.graph.edges.push_back({last_child_number, number(PyTuple_GET_ITEM(row, 2))});
+        out.graph.edge_predicates.push_back(predicate_number);
     }
     return out;
 }

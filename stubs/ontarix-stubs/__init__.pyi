@@ -5,7 +5,17 @@ from typing import Final, Literal, final
 import numpy as np
 import numpy.typing as npt
 
-__all__: Final[list[str]]
+# Exactly the eight functions; ClosureIndex and closure_from_relationships are attributes only.
+__all__ = [
+    "run",
+    "jaccard_similarity",
+    "mrca_and_score",
+    "get_intersection",
+    "semantic_jaccard_similarity",
+    "relationships_to_closure_table",
+    "phenomizer_score",
+    "max_information_content",
+]
 
 # The type of the records that `run` returns. It is not an attribute of the module at run time:
 # use it in annotations only (quoted, or under `if TYPE_CHECKING:`), and reach the class itself
@@ -62,6 +72,25 @@ class ClosureIndex:
         *,
         information_content: Mapping[str, float] | None = None,
     ) -> ClosureIndex: ...
+    @classmethod
+    def from_relationships(
+        cls,
+        list_of_tuples: Sequence[tuple[str, str, str]],
+        *,
+        follow: set[str] | frozenset[str] | list[str] | tuple[str, ...] | None = None,
+        reflexive: bool = False,
+        information_content: Mapping[str, float] | None = None,
+        wang_weights: Mapping[str, float] | None = None,
+    ) -> ClosureIndex: ...
+    def with_information_content(
+        self, information_content: Mapping[str, float] | None
+    ) -> ClosureIndex: ...
+    def annotation_information_content(
+        self,
+        annotations: Mapping[object, Iterable[str]],
+        *,
+        count: Literal["objects", "annotations"] = ...,
+    ) -> dict[str, float]: ...
     def __len__(self) -> int: ...
     def __contains__(self, term: object) -> bool: ...
     def ancestors(self, term: str) -> set[str]: ...

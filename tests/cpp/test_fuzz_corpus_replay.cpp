@@ -27,6 +27,7 @@ const std::map<std::string, Check>& targets() {
     static const std::map<std::string, Check> table = {
         {"reader_whole_vs_chunked", &check_reader},
         {"utf8_validator", &check_utf8},
+        {"index_state_loader", &check_index_state},
     };
     return table;
 }
@@ -65,7 +66,8 @@ TEST_P(Replay, EveryCorpusAndRegressionFileHoldsTheProperties) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Replay,
-                         ::testing::Values("reader_whole_vs_chunked", "utf8_validator"),
+                         ::testing::Values("reader_whole_vs_chunked", "utf8_validator",
+                                           "index_state_loader"),
                          [](const auto& info) { return info.param; });
 
 // A directory nobody replays would hold inputs that silently stop being checked.

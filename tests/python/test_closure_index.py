@@ -453,3 +453,69 @@ def test_terms_the_index_lacks_outlive_the_sets_that_held_them():
     queries = Profiles()
     found = idx.top_k(queries, dict(queries.items()), k=1, measure="jaccard")
     assert all(row == [(q, 1.0)] for q, row in found.items())
+
+
+def test_another_information_content_is_a_build_with_it():
+    table, names = random_table(2)
+    custom = {n: (i % 5) * 0.5 for i, n in enumerate(names[::2])}
+    own = ontarix.ClosureIndex(table)
+    other = own.with_information_content(custom)
+    fresh = ontarix.ClosureIndex(table, information_content=custom)
+    back = pickle.loads(pickle.dumps(other)).with_information_content(None)
+    for a in names:
+        assert other.information_content(a) == fresh.information_content(a)
+        assert back.information_content(a) == own.information_content(a)
+        assert other.ancestors(a) == own.ancestors(a)
+        for b in names[::5]:
+            assert other.most_informative_common_ancestor(a, b) == fresh.most_informative_common_ancestor(a, b)
+            assert back.max_information_content(a, b) == own.max_information_content(a, b)
+    with pytest.raises(TypeError, match=r"with_information_content\(\) argument 'information_content'"):
+        own.with_information_content([1.0])
+
+
+def test_annotation_information_content_counts_propagated_annotations():
+    # a -> {a, b}, c -> {c, b}; b is no subject.
+    idx = ontarix.ClosureIndex({"a": {"p": {"a", "b"}}, "c": {"p": {"c", "b"}}})
+    annotations = {"g1": ["a", "a", "zz"], "g2": iter(["c"]), "g3": {"b"}, "g4": ()}
+    by_objects = idx.annotation_information_content(annotations)
+    assert by_objects == pytest.approx({"a": math.log(4), "b": math.log(4 / 3), "c": math.log(4)})
+    assert list(by_objects) == ["a", "b", "c"]
+    # Entries: a twice, zz (only in the total), c, b: n_b = 1 + 2 + 1 of 5 entries.
+    annotations["g2"] = ["c"]
+    by_entries = idx.annotation_information_content(annotations, count="annotations")
+    assert by_entries == pytest.approx({"a": math.log(5 / 2), "b": math.log(5 / 4), "c": math.log(5)})
+    assert idx.annotation_information_content({"g": ["a", "c", "b"]})["b"] == 0.0
+    for bad, error in [({"g": "ab"}, TypeError), ({"g": [1]}, TypeError), (["a"], TypeError)]:
+        with pytest.raises(error, match=r"annotation_information_content\(\) argument 'annotations'"):
+            idx.annotation_information_content(bad)
+    with pytest.raises(ValueError, match="'count' must be one of 'objects', 'annotations'"):
+        idx.annotation_information_content({}, count="genes")
+
+
+def test_stored_states_are_checked_when_loaded():
+    idx = ontarix.ClosureIndex.from_relationships([("b", "is_a", "a"), ("c", "part_of", "b")])
+    state = idx.__reduce__()[1][0]
+    assert pickle.loads(pickle.dumps(idx)).__reduce__()[1][0] == state  # edges and weights kept
+    bad = bytearray(state)
+    bad[8 + 8 + 24 + 4 * 3 + 2] = 0xFF  # the last byte of the largest text, "c"
+    with pytest.raises(ValueError, match="not UTF-8"):
+        ontarix.ClosureIndex._from_state(bytes(bad))
+    with pytest.raises(ValueError, match=r"'wang_weights' must map each predicate to a weight in \(0, 1\]"):
+        ontarix.ClosureIndex.from_relationships([("b", "is_a", "a")], wang_weights={"is_a": 1.5})
+
+
+def test_ctrl_c_ends_a_long_build_promptly():
+    result = run_python(
+        """
+        import os, signal, threading, time, ontarix
+        chain = [(f"T{i + 1}", "is_a", f"T{i}") for i in range(10000)]
+        threading.Timer(0.05, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+        start = time.monotonic()
+        try:
+            ontarix.ClosureIndex.from_relationships(chain, reflexive=True)
+            print("finished after", round(time.monotonic() - start, 2))
+        except KeyboardInterrupt:
+            print("interrupted after", round(time.monotonic() - start, 2))
+        """
+    )
+    assert result.stdout.startswith("interrupted after"), result.stdout + result.stderr

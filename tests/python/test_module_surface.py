@@ -16,8 +16,10 @@ NAMES = [
     "max_information_content",
     "closure_from_relationships",
 ]
-# The order of ontarix.__all__: the first eight functions, the class, the function added since.
-ALL = NAMES[:8] + ["ClosureIndex"] + NAMES[8:]
+# ontarix.__all__ is exactly the eight original functions, in table order; what was added since is
+# reachable as module attributes only.
+ALL = NAMES[:8]
+EXTENSIONS = ["ClosureIndex"] + NAMES[8:]
 
 SIGNATURES = {
     "run": "(input_file, closure_file)",
@@ -48,7 +50,7 @@ def test_module_doc_is_empty_str():
 
 def test_no_other_public_attribute():
     public = {name for name in dir(ontarix) if not name.startswith("_")}
-    assert public == set(ALL)
+    assert public == set(ALL + EXTENSIONS)
     assert ontarix.ClosureIndex.__module__ == "ontarix"
     assert not hasattr(ontarix, "TermSetPairwiseSimilarity")
     assert not hasattr(ontarix, "PanicException")
