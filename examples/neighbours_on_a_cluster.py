@@ -11,7 +11,7 @@ import pathlib
 from dask.distributed import Client, LocalCluster
 
 import ontarix
-from ontarix_cli import distributed_top_k
+from ontarix_tools import distributed_top_k
 
 HERE = pathlib.Path(__file__).parent
 

@@ -12,7 +12,6 @@
 namespace ontarix {
 namespace {
 
-using batch::collect_top_k;
 using batch::fill_matrix;
 
 // ---- term kernels -------------------------------------------------------------------------------
@@ -273,21 +272,28 @@ NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queri
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
                              ProfileMeasure measure, const BatchOptions& options) {
-    // Names rank in byte order; equal names (possible only for distinct keys of one mapping that
-    // encode alike) by position, so the order is total.
-    std::vector<std::uint32_t> by_name(candidate_names.size());
-    for (std::uint32_t c = 0; c < by_name.size(); ++c) by_name[c] = c;
-    std::stable_sort(by_name.begin(), by_name.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return candidate_names[a] < candidate_names[b];
-    });
-    std::vector<std::uint32_t> name_rank(by_name.size());
-    for (std::uint32_t r = 0; r < by_name.size(); ++r) name_rank[by_name[r]] = r;
-
+    const NeighbourOrder order(candidate_names);
     NeighbourLists out;
     with_profile_kernel(index, queries, candidates, all_vs_all, measure, options,
                         [&](const auto& kernel) {
-                            out = collect_top_k(kernel, queries.size(), candidates.size(),
-                                                all_vs_all, name_rank, k, options);
+                            out = batch::collect_top_k(kernel, queries.size(), candidates.size(),
+                                                       {all_vs_all, true}, order, k, options);
+                        });
+    return out;
+}
+
+PartialNeighbours profile_top_k_piece(const ClosureIndex& index, const ProfileList& queries,
+                                      const ProfileList& candidates, bool all_vs_all,
+                                      std::pair<std::size_t, std::size_t> rows,
+                                      std::pair<std::size_t, std::size_t> cols,
+                                      const NeighbourOrder& order, std::size_t k,
+                                      ProfileMeasure measure, const BatchOptions& options) {
+    PartialNeighbours out;
+    with_profile_kernel(index, queries, candidates, all_vs_all, measure, options,
+                        [&](const auto& kernel) {
+                            out = batch::collect_top_k_piece(kernel, queries.size(), rows.first,
+                                                             rows.second, cols.first, cols.second,
+                                                             {all_vs_all, true}, order, k, options);
                         });
     return out;
 }

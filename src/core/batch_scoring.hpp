@@ -29,6 +29,7 @@
 #include "core/blocking_wait.hpp"
 #include "core/closure_index.hpp"
 #include "core/profile_measures.hpp"
+#include "core/top_k_lists.hpp"
 
 namespace ontarix {
 
@@ -69,16 +70,6 @@ void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& row
                                const ProfileList& cols, bool symmetric, ProfileMeasure measure,
                                double* out, const BatchOptions& options);
 
-struct Neighbour {
-    std::uint32_t candidate;
-    double score;
-};
-
-struct NeighbourLists {
-    std::vector<std::size_t> begin;  // query q owns items[begin[q], begin[q + 1])
-    std::vector<Neighbour> items;
-};
-
 // For every query, its k best candidates: score descending (NaN after every number), then
 // candidate name in UTF-8 byte order (then position, for equal names). With `all_vs_all`,
 // candidates must be the queries and no query is its own neighbour.
@@ -86,5 +77,16 @@ NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queri
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
                              ProfileMeasure measure, const BatchOptions& options);
+
+// One piece of profile_top_k's search, cut by the caller (a cluster): the pairs of query rows
+// [rows.first, rows.second) and candidate columns [cols.first, cols.second). Offering every entry
+// of every piece of a partition of the search to one TopKLists gives profile_top_k's lists. For
+// all-vs-all, a partition of the pairs: a range with itself, and two disjoint ranges once each.
+PartialNeighbours profile_top_k_piece(const ClosureIndex& index, const ProfileList& queries,
+                                      const ProfileList& candidates, bool all_vs_all,
+                                      std::pair<std::size_t, std::size_t> rows,
+                                      std::pair<std::size_t, std::size_t> cols,
+                                      const NeighbourOrder& order, std::size_t k,
+                                      ProfileMeasure measure, const BatchOptions& options);
 
 }  // namespace ontarix

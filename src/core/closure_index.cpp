@@ -279,15 +279,6 @@ std::vector<double> frequency_ic(const IndexStructure& s) {
     return ic;
 }
 
-std::vector<double> ic_by_text(const IndexStructure& s, const TermScoreMap& values) {
-    std::vector<double> ic(s.size(), 0.0);
-    for (std::uint32_t t = 0; t < s.size(); ++t) {
-        const auto found = values.find(s.texts[t]);
-        if (found != values.end()) ic[t] = found->second;
-    }
-    return ic;
-}
-
 }  // namespace
 
 // ---- stage 1 ------------------------------------------------------------------------------------
@@ -433,6 +424,15 @@ ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure,
     std::vector<double> ic = custom_ic != nullptr ? ic_by_text(*structure, *custom_ic)
                                                   : frequency_ic(*structure);
     return finish_index(std::move(structure), std::move(ic), custom_ic != nullptr, checkpoint);
+}
+
+std::vector<double> ic_by_text(const IndexStructure& s, const TermScoreMap& values) {
+    std::vector<double> ic(s.size(), 0.0);
+    for (std::uint32_t t = 0; t < s.size(); ++t) {
+        const auto found = values.find(s.texts[t]);
+        if (found != values.end()) ic[t] = found->second;
+    }
+    return ic;
 }
 
 ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,

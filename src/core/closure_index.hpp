@@ -218,6 +218,9 @@ ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure,
 ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure, std::vector<double> ic,
                           bool custom, Checkpoint* checkpoint = nullptr);
 
+// One IC value per term of `structure` from values by text (terms `values` lacks get 0.0).
+std::vector<double> ic_by_text(const IndexStructure& structure, const TermScoreMap& values);
+
 // Both stages over a table's rows (tests, and callers without a custom IC that runs host code).
 ClosureIndex build_closure_index(const ClosureRows& rows, const TermSet* filter,
                                  const TermScoreMap* custom_ic);

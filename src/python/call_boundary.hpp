@@ -28,7 +28,7 @@
 
 namespace ontarix::py {
 
-inline constexpr std::size_t kMaxParams = 6;
+inline constexpr std::size_t kMaxParams = 10;
 // FunctionSpec::positional when every parameter may be given by position.
 inline constexpr std::size_t kAllPositional = kMaxParams;
 

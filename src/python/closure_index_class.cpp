@@ -17,6 +17,7 @@
 #include "core/lock_free_section.hpp"
 #include "core/profile_measures.hpp"
 #include "core/similarity_record.hpp"
+#include "core/top_k_lists.hpp"
 #include "core/transitive_closure.hpp"
 #include "python/call_boundary.hpp"
 #include "python/convert.hpp"
@@ -97,13 +98,18 @@ INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
            (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2, 1);
 INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2, 1);
 INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
+INDEX_SPEC(kTopKPiece, "_top_k_piece",
+           (Params{"queries", "candidates", "piece", "k", "measure", "threads"}), 6, 3, 3, 1);
+INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
+           4, 4, 4, 0);
 #undef INDEX_SPEC
 // The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
 constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
-constexpr std::array<const FunctionSpec*, 17> kSpecs{
+constexpr std::array<const FunctionSpec*, 19> kSpecs{
     &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
-    &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK};
+    &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK, &kTopKPiece,
+    &kMergeTopK};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
@@ -113,11 +119,11 @@ using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)
 // Only then are the arguments whose conversion runs Python code (a custom IC's values, weights)
 // read, and the index finished.
 
-// The index of `structure` with the converted information content `ic` (null: the table's own).
-// The long part runs without the interpreter lock.
+// The index of `structure` with the information content `ic` (nothing: the table's own). The
+// long part runs without the interpreter lock.
 PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> structure,
-                  const OwnedScores* ic) {
-    if (ic == nullptr && structure->counts.size() != structure->size()) {
+                  std::optional<std::vector<double>> ic) {
+    if (!ic && structure->counts.size() != structure->size()) {
         throw_error(PyExc_ValueError,
                     PyUnicode_FromString("the table's own information content is unknown: this "
                                          "index was restored from a state that does not hold it"));
@@ -125,7 +131,8 @@ PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> stru
     InterpreterWaiter waiter;
     ClosureIndex index = [&] {
         LockFreeSection section(waiter);
-        return finish_index(std::move(structure), ic != nullptr ? &ic->map : nullptr, &section);
+        return ic ? finish_index(std::move(structure), std::move(*ic), true, &section)
+                  : finish_index(std::move(structure), nullptr, &section);
     }();
     return wrap(type, std::move(index));
 }
@@ -144,8 +151,8 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
             structure = build_structure(rows, predicates ? &*predicates : nullptr, &waiter);
         }
         // A custom IC's values may run Python code: the structure no longer views the table.
-        const auto ic = information_content_argument(kNew, "information_content", a[2]);
-        return finish_with(type, std::move(structure), ic.get()).release();
+        auto ic = information_content_values(kNew, "information_content", a[2], *structure);
+        return finish_with(type, std::move(structure), std::move(ic)).release();
     }); });
 }
 
@@ -210,8 +217,11 @@ PyObject* from_file(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             rows.groups.push_back({key, 0, range.begin, range.end});
         }
         rows.objects = std::move(closure.values);
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls),
-                           build_structure(rows, nullptr, &waiter), ic.get());
+        std::shared_ptr<const IndexStructure> structure = build_structure(rows, nullptr, &waiter);
+        std::optional<std::vector<double>> values;
+        if (ic) values = ic_by_text(*structure, ic->map);
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(values));
     });
 }
 
@@ -267,13 +277,15 @@ PyObject* from_relationships(PyObject* cls, PyObject* const* args, Py_ssize_t na
         }
         // Python code may run from here on (values' __float__, a mapping's items()): the
         // structure owns its texts.
-        const auto ic = information_content_argument(kFromRelationships, "information_content", a[3]);
+        auto ic = information_content_values(kFromRelationships, "information_content", a[3],
+                                             *structure);
         const auto weights = wang_weights_argument(kFromRelationships, a[4]);
         weigh_edges(*structure, [&](Term predicate) {
             const auto found = weights->map.find(predicate);
             return found != weights->map.end() ? found->second : kOtherWeight;
         });
-        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure), ic.get());
+        return finish_with(reinterpret_cast<PyTypeObject*>(cls), std::move(structure),
+                           std::move(ic));
     });
 }
 
@@ -303,11 +315,12 @@ PyObject* with_information_content(PyObject* self, PyObject* const* args, Py_ssi
                                    PyObject* kwnames) noexcept {
     return call_function(kWithIc, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
         const ClosureIndex& index = index_of(self);
-        const auto ic = information_content_argument(kWithIc, "information_content", a[0]);
+        auto ic = information_content_values(kWithIc, "information_content", a[0],
+                                             index.structure());
         // An index restored from an older state may lack its frequencies, but if it kept its own
         // IC, that is the answer.
         if (!ic && !index.custom_ic()) return PyRef::borrow(self);
-        return finish_with(Py_TYPE(self), index.shared_structure(), ic.get());
+        return finish_with(Py_TYPE(self), index.shared_structure(), std::move(ic));
     });
 }
 
@@ -618,6 +631,29 @@ PyObject* similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t na
     });
 }
 
+// {query name: [(candidate name, score), ...]} of lists in query order; names by position.
+PyRef neighbour_dict(const std::vector<PyRef>& query_names, const std::vector<PyRef>& candidate_names,
+                     const NeighbourLists& found) {
+    const GcPause pause;
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) throw_pending();
+    for (std::size_t q = 0; q < query_names.size(); ++q) {
+        const std::size_t first = found.begin[q];
+        const std::size_t last = found.begin[q + 1];
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
+        if (!list) throw_pending();
+        for (std::size_t i = first; i < last; ++i) {
+            PyRef score = float_to_py(found.items[i].score);
+            PyObject* entry =
+                PyTuple_Pack(2, candidate_names[found.items[i].candidate].get(), score.get());
+            if (entry == nullptr) throw_pending();
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
+        }
+        if (PyDict_SetItem(out.get(), query_names[q].get(), list.get()) < 0) throw_pending();
+    }
+    return out;
+}
+
 PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames) noexcept {
     return call_function(kTopK, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
@@ -644,24 +680,129 @@ PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   candidates.name_texts, k, measure,
                                   {threads, &waiter, numbering.space()});
         }
-        const GcPause pause;
-        PyRef out = PyRef::steal(PyDict_New());
-        if (!out) throw_pending();
-        for (std::size_t q = 0; q < queries.names.size(); ++q) {
-            const std::size_t first = found.begin[q];
-            const std::size_t last = found.begin[q + 1];
-            PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
-            if (!list) throw_pending();
-            for (std::size_t i = first; i < last; ++i) {
-                PyRef score = float_to_py(found.items[i].score);
-                PyObject* entry =
-                    PyTuple_Pack(2, candidates.names[found.items[i].candidate].get(), score.get());
-                if (entry == nullptr) throw_pending();
-                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
-            }
-            if (PyDict_SetItem(out.get(), queries.names[q].get(), list.get()) < 0) throw_pending();
+        return neighbour_dict(queries.names, candidates.names, found);
+    });
+}
+
+// One piece of a top_k search, for a search cut into pieces (a cluster): the pairs of query
+// positions [r0, r1) and candidate positions [c0, c1), as compact partial lists.
+PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+    return call_function(kTopKPiece, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const ClosureIndex& index = index_of(self);
+        Py_ssize_t r0 = 0, r1 = 0, c0 = 0, c1 = 0;
+        if (!PyTuple_Check(a[2]) || !PyArg_ParseTuple(a[2], "nnnn", &r0, &r1, &c0, &c1)) {
+            if (PyErr_Occurred() != nullptr) PyErr_Clear();
+            raise_argument_type(kTopKPiece, "piece", "a tuple of four ints", a[2]);
         }
+        const std::size_t k = a[3] == nullptr ? 10 : positive_count(kTopKPiece, "k", a[3]);
+        const ProfileMeasure measure = profile_measure(kTopKPiece, a[4]);
+        const unsigned threads = thread_count(kTopKPiece, "threads", a[5]);
+        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
+        ProfileNumbering numbering(index);
+        const NamedProfiles queries =
+            named_profiles({&kTopKPiece, "queries", expanded}, a[0], numbering, index);
+        const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
+        const NamedProfiles others =
+            all_vs_all ? NamedProfiles()
+                       : named_profiles({&kTopKPiece, "candidates", expanded}, a[1], numbering,
+                                        index);
+        const NamedProfiles& candidates = all_vs_all ? queries : others;
+        const auto n = static_cast<Py_ssize_t>(queries.names.size());
+        const auto m = static_cast<Py_ssize_t>(candidates.names.size());
+        if (!(0 <= r0 && r0 <= r1 && r1 <= n && 0 <= c0 && c0 <= c1 && c1 <= m) ||
+            (all_vs_all && !((r0 == c0 && r1 == c1) || r1 <= c0 || c1 <= r0))) {
+            throw_error(PyExc_ValueError,
+                        PyUnicode_FromFormat("ClosureIndex._top_k_piece() argument 'piece' must "
+                                             "hold two ranges within the queries and candidates "
+                                             "(for all-vs-all, equal or disjoint), not %R",
+                                             a[2]));
+        }
+        const NeighbourOrder order(candidates.name_texts);
+        const std::size_t available = all_vs_all ? candidates.names.size() - (m > 0 ? 1 : 0)
+                                                 : candidates.names.size();
+        PartialNeighbours piece;
+        {
+            InterpreterWaiter waiter;
+            piece = profile_top_k_piece(
+                index, queries.profiles, candidates.profiles, all_vs_all,
+                {static_cast<std::size_t>(r0), static_cast<std::size_t>(r1)},
+                {static_cast<std::size_t>(c0), static_cast<std::size_t>(c1)}, order,
+                std::min(k, available), measure, {threads, &waiter, numbering.space()});
+        }
+        const std::string bytes = save_partial_neighbours(piece);
+        PyRef out = PyRef::steal(
+            PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+        if (!out) throw_pending();
         return out;
+    });
+}
+
+// The names of a sequence of str, held, with views of their text.
+struct NameList {
+    std::vector<PyRef> names;
+    std::vector<Term> texts;
+};
+
+NameList name_list(const FunctionSpec& f, const char* param, PyObject* obj) {
+    const PyRef items = PyRef::steal(PySequence_Fast(obj, ""));
+    if (!items || PyUnicode_Check(obj)) {
+        if (items || PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            raise_argument_type(f, param, "a sequence of str", obj);
+        }
+        throw_pending();
+    }
+    NameList out;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    out.names.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* name = PySequence_Fast_GET_ITEM(items.get(), i);
+        out.names.push_back(PyRef::borrow(name));
+        out.texts.push_back(term_argument(f, param, name));
+    }
+    return out;
+}
+
+// Merges pieces from _top_k_piece into the lists of the whole search, as top_k returns them.
+PyObject* merge_top_k(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+    return call_function(kMergeTopK, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        const NameList queries = name_list(kMergeTopK, "query_names", a[0]);
+        const bool all_vs_all = a[1] == Py_None;
+        const NameList others = all_vs_all ? NameList() : name_list(kMergeTopK, "candidate_names", a[1]);
+        const NameList& candidates = all_vs_all ? queries : others;
+        const std::size_t k = positive_count(kMergeTopK, "k", a[3]);
+        const std::size_t available =
+            all_vs_all ? candidates.names.size() - std::min<std::size_t>(candidates.names.size(), 1)
+                       : candidates.names.size();
+        const NeighbourOrder order(candidates.texts);
+        TopKLists lists(queries.names.size(), std::min(k, available), order);
+        const PyRef iterator = PyRef::steal(PyObject_GetIter(a[2]));
+        if (!iterator) throw_pending();
+        while (PyObject* raw = PyIter_Next(iterator.get())) {
+            const PyRef piece = PyRef::steal(raw);
+            if (!PyBytes_Check(piece.get())) {
+                raise_argument_type(kMergeTopK, "pieces", "an iterable of bytes", piece.get());
+            }
+            PartialNeighbours partial;
+            try {
+                partial = load_partial_neighbours(
+                    std::string_view(PyBytes_AS_STRING(piece.get()),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(piece.get()))),
+                    queries.names.size(), candidates.names.size());
+            } catch (const Fault& fault) {
+                if (fault.cause().kind != FaultCause::Kind::Content) throw;
+                throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
+            }
+            for (std::size_t l = 0; l < partial.queries.size(); ++l) {
+                for (std::size_t e = partial.lists.begin[l]; e < partial.lists.begin[l + 1]; ++e) {
+                    lists.offer(partial.queries[l], partial.lists.items[e]);
+                }
+            }
+        }
+        if (PyErr_Occurred() != nullptr) throw_pending();
+        return neighbour_dict(queries.names, candidates.names, lists.sorted());
     });
 }
 
@@ -795,6 +936,20 @@ PyMethodDef g_methods[] = {
            "UTF-8 byte order. candidates=None compares the queries with each other, a query\n"
            "never being its own neighbour. Measures and threads as for similarity_matrix;\n"
            "no matrix is held in memory."),
+    method(kTopKPiece, top_k_piece, 0,
+           "_top_k_piece($self, queries, candidates, piece, *, k=10, measure='phenomizer', "
+           "threads=None)\n--\n\n"
+           "One piece of top_k(queries, candidates, k=k, measure=measure), for a search cut\n"
+           "into pieces: piece = (r0, r1, c0, c1), the pairs of the queries at positions\n"
+           "[r0, r1) (in the mapping's order) and the candidates at [c0, c1). With\n"
+           "candidates=None (all-vs-all) the two ranges are equal (each pair of the range once)\n"
+           "or disjoint (each pair once, for both queries). Returns the piece's lists as bytes\n"
+           "for _merge_top_k."),
+    method(kMergeTopK, merge_top_k, METH_STATIC,
+           "_merge_top_k(query_names, candidate_names, pieces, k)\n--\n\n"
+           "The lists of a whole top_k search from the pieces that partition its pairs (each\n"
+           "pair in exactly one piece): what top_k returns, in the same order. candidate_names\n"
+           "is None for an all-vs-all search."),
     {nullptr, nullptr, 0, nullptr},
 };
 

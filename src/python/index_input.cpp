@@ -301,6 +301,55 @@ std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
     return out;
 }
 
+namespace {
+
+// An exact dict of exact strs to exact floats or ints, read without running Python code or
+// copying a key; nothing when anything else turns up, which the general route then reads (and
+// reports) from the start.
+std::optional<std::vector<double>> exact_values(PyObject* dict, const IndexStructure& structure) {
+    std::vector<double> ic(structure.size(), 0.0);
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return std::nullopt;
+        double v;
+        if (PyFloat_CheckExact(value)) {
+            v = PyFloat_AS_DOUBLE(value);
+        } else if (PyLong_CheckExact(value)) {
+            v = PyLong_AsDouble(value);
+            if (v == -1.0 && PyErr_Occurred() != nullptr) {
+                PyErr_Clear();
+                return std::nullopt;
+            }
+        } else {
+            return std::nullopt;
+        }
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+        if (text == nullptr) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+        const TermNumbering::Id term =
+            structure.numbers.find(Term(text, static_cast<std::size_t>(size)));
+        if (term != TermNumbering::kNone) ic[term] = v;
+    }
+    return ic;
+}
+
+}  // namespace
+
+std::optional<std::vector<double>> information_content_values(const FunctionSpec& f,
+                                                              const char* param, PyObject* obj,
+                                                              const IndexStructure& structure) {
+    if (obj == nullptr || obj == Py_None) return std::nullopt;
+    if (PyDict_CheckExact(obj)) {
+        if (std::optional<std::vector<double>> ic = exact_values(obj, structure)) return ic;
+    }
+    return ic_by_text(structure, information_content_argument(f, param, obj)->map);
+}
+
 // ---- profiles ---------------------------------------------------------------------------------
 
 std::uint32_t ProfileNumbering::number(Term text) {

@@ -65,6 +65,12 @@ struct OwnedScores {
 std::unique_ptr<OwnedScores> information_content_argument(const FunctionSpec& f,
                                                           const char* param, PyObject* obj);
 
+// The same argument read straight into one value per term of `structure` (terms it does not
+// name have 0.0), with the same errors in the same order; nothing for None or absent.
+std::optional<std::vector<double>> information_content_values(const FunctionSpec& f,
+                                                              const char* param, PyObject* obj,
+                                                              const IndexStructure& structure);
+
 // ---- profiles ---------------------------------------------------------------------------------
 
 // Numbers terms for profiles of one call: index terms by their index number, and every other

@@ -13,7 +13,7 @@ import ontarix
 from conftest import random_profiles, write_association
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
-MODULES = {"ontarix-run": "ontarix_cli", "ontarix-neighbours": "ontarix_cli.neighbours"}
+MODULES = {"ontarix-run": "ontarix_tools.run", "ontarix-neighbours": "ontarix_tools.neighbours"}
 
 
 def cli(*args: str, command: str = "ontarix-run") -> subprocess.CompletedProcess[str]:
@@ -153,14 +153,14 @@ class Terminal(io.StringIO):
     ],
 )
 def test_progress_bar_only_on_a_terminal_for_long_work(stream, pairs, shown):
-    from ontarix_cli.neighbours import progress_wanted
+    from ontarix_tools.neighbours import progress_wanted
 
     assert progress_wanted(stream, pairs) is shown
 
 
 @pytest.mark.parametrize("measure, block_size", [("phenomizer", 7), ("jaccard", 60), ("phenomizer", 1)])
 def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
-    from ontarix_cli._blocks import top_k_in_pieces
+    from ontarix_tools._blocks import top_k_in_pieces
 
     table, profiles = random_profiles(80, 60, seed=6)
     idx = ontarix.ClosureIndex(table)
@@ -170,3 +170,17 @@ def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
     nan_free = lambda d: [(q, [(n, repr(s)) for n, s in row]) for q, row in d.items()]  # noqa: E731
     n = len(profiles)
     assert nan_free(got) == nan_free(expected) and sum(done) == n * (n - 1) // 2
+
+
+def test_former_package_name_still_imports_and_warns():
+    import importlib
+
+    import ontarix_tools
+    import ontarix_tools.run
+
+    sys.modules.pop("ontarix_cli", None)
+    with pytest.warns(DeprecationWarning, match="ontarix_cli is deprecated: import distributed_top_k "
+                                                "from ontarix_tools and main from ontarix_tools.run"):
+        former = importlib.import_module("ontarix_cli")
+    assert former.distributed_top_k is ontarix_tools.distributed_top_k
+    assert former.main is ontarix_tools.run.main

@@ -50,7 +50,7 @@ id: part_of
 is_a: TOY:1
 """
 
-RUN_WITH_ARGV = "import sys; from ontarix_cli.closure import main; sys.exit(main(sys.argv[1:]))"
+RUN_WITH_ARGV = "import sys; from ontarix_tools.closure import main; sys.exit(main(sys.argv[1:]))"
 
 
 def cli(*args: str, without_fastobo: bool = False, stdin: str | None = None) -> subprocess.CompletedProcess[str]:

@@ -41,7 +41,7 @@ def client():
     ],
 )
 def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size):
-    from ontarix_cli import distributed_top_k
+    from ontarix_tools import distributed_top_k
 
     idx, profiles = ontology(200, 150, seed=1)
     if measure == "expanded_jaccard":
@@ -55,7 +55,7 @@ def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size):
 
 
 def test_a_worker_killed_mid_run_is_replaced_and_the_answer_is_complete(client):
-    from ontarix_cli._cluster import run_blocks
+    from ontarix_tools.cluster import run_blocks
 
     idx, profiles = ontology(400, 1500, seed=2, max_terms=12)
     expected = idx.top_k(profiles, k=4)
@@ -82,9 +82,9 @@ def test_without_dask_the_package_imports_and_the_call_names_the_extra():
     out = run_python("""
         import sys
         sys.modules["dask"] = sys.modules["distributed"] = None  # as if not installed
-        import ontarix, ontarix_cli, ontarix_cli.neighbours
+        import ontarix, ontarix_tools, ontarix_tools.neighbours
         try:
-            ontarix_cli.distributed_top_k(None, ontarix.ClosureIndex({}), {"q": {"a"}})
+            ontarix_tools.distributed_top_k(None, ontarix.ClosureIndex({}), {"q": {"a"}})
         except ImportError as exc:
             print(exc)
     """)
@@ -99,7 +99,7 @@ def test_neighbours_command_on_the_cluster_prints_the_local_answer(client, tmp_p
              write_association(tmp_path / "cl.csv", {t: row["is_a"] for t, row in table.items()})]
 
     def neighbours(*extra):
-        return subprocess.run([sys.executable, "-m", "ontarix_cli.neighbours", *files, "-k", "3", *extra],
+        return subprocess.run([sys.executable, "-m", "ontarix_tools.neighbours", *files, "-k", "3", *extra],
                               capture_output=True, text=True, timeout=120)
 
     local = neighbours()

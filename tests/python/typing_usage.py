@@ -3,7 +3,8 @@
 from typing import TYPE_CHECKING
 
 import ontarix
-from ontarix_cli import distributed_top_k
+from ontarix_tools import (Annotations, benjamini_hochberg, distributed_top_k, read_gaf, read_hpoa,
+                           read_obo_index)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -46,3 +47,13 @@ ancestors: dict[str, dict[str, set[str]]] = ontarix.closure_from_relationships(
 
 def on_cluster(client: "Client") -> dict[str, list[tuple[str, float]]]:
     return distributed_top_k(client, index, {"x": {"A"}}, {"y": frozenset({"B"})}, k=3, measure="jaccard")
+
+
+def from_files(hpoa: str, gaf: str, obo: str) -> float:
+    profiles, names = read_hpoa(hpoa, aspects=None, databases=["OMIM", "ORPHA"])
+    genes: Annotations = read_gaf(gaf, aspects="P", exclude_evidence={"IEA"}, by_symbol=True)
+    terms: set[str] = profiles["OMIM:1"] | genes.profiles["TP53"]
+    name: str = names["OMIM:1"]
+    ontology = read_obo_index(obo, follow=["is_a", "part_of"], information_content={"A": 1.0})
+    q = benjamini_hochberg([0.01, 0.2])
+    return ontology.phenomizer(terms, {name}) + float(q.max())

@@ -1,136 +1,17 @@
-"""Command lines for ontarix, and ClosureIndex.top_k on a Dask cluster.
+"""Deprecated: the former name of ontarix_tools, kept so that earlier code still imports.
 
-    ontarix-run INPUT CLOSURE [--measure {jaccard,phenomizer}] [--ic FILE] [--top K] [--json]
-
-Compares every named term set of INPUT with the set named "set1" (two comma-separated association
-files) and prints one row per set, highest score first: its id, the score, and the sizes of the
-two sets compared. jaccard scores the Jaccard index of the sets expanded through CLOSURE;
-phenomizer scores the sets themselves by ClosureIndex.phenomizer.
-
-The neighbour search, `ontarix-neighbours`, is in ontarix_cli.neighbours; distributed_top_k runs
-ClosureIndex.top_k on a Dask cluster (`pip install 'ontarix[dask]'`).
+distributed_top_k is ontarix_tools.distributed_top_k and main (the ontarix-run command) is
+ontarix_tools.run.main; import them from there.
 """
 
 from __future__ import annotations
 
-import argparse
-import json
-import os
-import sys
-import tempfile
-from typing import Any, Sequence, TextIO
+import warnings
 
-from ontarix_cli._cluster import distributed_top_k
-from ontarix_cli._output import format_score, positive_int, report_error, write_stdout
+from ontarix_tools.cluster import distributed_top_k
+from ontarix_tools.run import main
 
 __all__ = ["distributed_top_k", "main"]
 
-PROG = "ontarix-run"
-
-
-def _parser() -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(
-        prog=PROG,
-        description=(
-            'Compare every named term set of INPUT with the set named "set1". Both files are '
-            "comma-separated association files without a header: INPUT pairs a set name with one "
-            "term per line, CLOSURE pairs a term with one term it expands to (list a term with "
-            "itself to keep it). By default each set is expanded through CLOSURE and scored by the "
-            "Jaccard index of its expansion and the expansion of set1."),
-        epilog="Output columns: set_id, best_score, subject_size, object_size: the sizes of set1 "
-               "and of the set, expanded for jaccard, as given for phenomizer. Rows are sorted by "
-               "score, highest first, then by set id.")
-    p.add_argument("input", metavar="INPUT", help="association file of named term sets")
-    p.add_argument("closure", metavar="CLOSURE", help="association file of term expansions")
-    p.add_argument("--measure", choices=("jaccard", "phenomizer"), default="jaccard",
-                   help="jaccard (default): Jaccard index of the expanded sets; phenomizer: "
-                        "best-match average of the terms' Resnik scores, with CLOSURE's own "
-                        "information content unless --ic gives one")
-    p.add_argument("--ic", metavar="FILE",
-                   help='"term,information content" lines to use instead (phenomizer only); '
-                        "terms it lacks have 0.0")
-    p.add_argument("--top", metavar="K", type=positive_int,
-                   help="print only the K best rows")
-    p.add_argument("--json", action="store_true",
-                   help="print a JSON array of objects instead of tab-separated text")
-    return p
-
-
-def _run_quietly(input_file: str, closure_file: str) -> list[Any]:
-    """Calls ontarix.run with the native diagnostic on fd 2 captured, so that a failure reaches
-    the user as one clear line rather than a diagnostic plus a message."""
-    import ontarix
-
-    sys.stderr.flush()
-    saved = os.dup(2)
-    with tempfile.TemporaryFile() as sink:
-        os.dup2(sink.fileno(), 2)
-        try:
-            return ontarix.run(input_file, closure_file)
-        finally:
-            os.dup2(saved, 2)
-            os.close(saved)
-
-
-def _sorted(rows: list[dict[str, Any]]) -> list[dict[str, Any]]:
-    rows.sort(key=lambda d: (-d["best_score"], d["set_id"]))
-    return rows
-
-
-def _jaccard_rows(input_file: str, closure_file: str) -> list[dict[str, Any]]:
-    return _sorted([
-        {
-            "set_id": r.get_set_id(),
-            "best_score": r.get_best_score(),
-            "subject_size": len(r.get_subject_termset()),
-            "object_size": len(r.get_object_termset()),
-        }
-        for r in _run_quietly(input_file, closure_file)
-    ])
-
-
-def _phenomizer_rows(input_file: str, closure_file: str, ic_file: str | None) -> list[dict[str, Any]]:
-    from ontarix_cli._inputs import load
-
-    index, sets = load(input_file, closure_file, ic_file)
-    if "set1" not in sets:
-        raise ValueError(f'INPUT {input_file} has no set named "set1"')
-    reference = sets["set1"]
-    return _sorted([
-        {
-            "set_id": name,
-            "best_score": index.phenomizer(reference, terms),
-            "subject_size": len(reference),
-            "object_size": len(terms),
-        }
-        for name, terms in sets.items()
-    ])
-
-
-def main(argv: Sequence[str] | None = None) -> int:
-    parser = _parser()
-    args = parser.parse_args(argv)
-    if args.ic is not None and args.measure != "phenomizer":
-        parser.error("--ic applies to --measure phenomizer only")
-    try:
-        if args.measure == "jaccard":
-            rows = _jaccard_rows(args.input, args.closure)
-        else:
-            rows = _phenomizer_rows(args.input, args.closure, args.ic)
-    except BaseException as exc:  # the module's PanicException derives from BaseException
-        return report_error(PROG, exc)
-    if args.top is not None:
-        del rows[args.top:]
-
-    def write(out: TextIO) -> None:
-        if args.json:
-            json.dump(rows, out, indent=1, allow_nan=False)
-            out.write("\n")
-            return
-        out.write("set_id\tbest_score\tsubject_size\tobject_size\n")
-        for d in rows:
-            out.write(f"{d['set_id']}\t{format_score(d['best_score'])}\t"
-                      f"{d['subject_size']}\t{d['object_size']}\n")
-
-    write_stdout(write)
-    return 0
+warnings.warn("ontarix_cli is deprecated: import distributed_top_k from ontarix_tools and "
+              "main from ontarix_tools.run", DeprecationWarning, stacklevel=2)

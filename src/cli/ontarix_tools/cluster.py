@@ -2,7 +2,7 @@
 worker, the pieces' rows merged into the single call's answer (see _blocks).
 
 Dask is an optional dependency (`pip install 'ontarix[dask]'`): nothing here imports it before
-distributed_top_k is called, so the command lines and `import ontarix_cli` work without it.
+distributed_top_k is called, so the command lines and `import ontarix_tools` work without it.
 """
 
 from __future__ import annotations
@@ -14,8 +14,8 @@ import uuid
 from collections.abc import Callable, Mapping, Set
 from typing import TYPE_CHECKING, Any
 
-from ontarix_cli._blocks import (BestLists, Measure, Neighbours, check_arguments, name_ranks,
-                                 piece_pairs, triangle_block_size, triangle_pieces)
+from ontarix_tools._blocks import (BestLists, Measure, Neighbours, check_arguments, name_ranks,
+                                   piece_pairs, triangle_block_size, triangle_pieces)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -90,7 +90,7 @@ def run_blocks(
         from distributed import as_completed
     except ImportError as exc:
         raise ImportError(MISSING_EXTRA, name="distributed") from exc
-    from ontarix_cli._worker import SharedInputs, piece_task, top_k_task
+    from ontarix_tools._cluster_worker import SharedInputs, piece_task, top_k_task
 
     queries = dict(queries)
     candidates = None if candidates is None else dict(candidates)

@@ -14,8 +14,8 @@ from typing import TYPE_CHECKING, Any, cast
 
 from distributed import WorkerPlugin, get_worker
 
-from ontarix_cli._blocks import (Found, Measure, Neighbours, Profiles, best_of_piece, name_ranks,
-                                 top_k_of_block)
+from ontarix_tools._blocks import (Found, Measure, Neighbours, Profiles, best_of_piece, name_ranks,
+                                   top_k_of_block)
 
 if TYPE_CHECKING:
     import ontarix

@@ -21,6 +21,8 @@ import sys
 import tempfile
 from typing import IO, Any, Iterator, Sequence
 
+from ontarix_tools.readers import FileFormatError, read_obo_relationships
+
 PROG = "ontarix-closure"
 LABEL = "rdfs:subClassOf"
 Row = tuple[str, str, str]
@@ -89,33 +91,10 @@ def read_edge_csv(path: str) -> list[Row]:
 
 def read_obo(path: str) -> list[Row]:
     try:
-        import fastobo  # type: ignore[import-untyped]
-    except ImportError:
-        raise CommandError("reading OBO files needs the fastobo package: "
-                           "pip install 'ontarix[obo]'") from None
-    try:
-        doc = fastobo.load(sys.stdin.buffer if path == "-" else path)
-    except SyntaxError as exc:
-        raise CommandError(f"{path}:{exc.lineno}: not valid OBO: {exc.msg}") from None
-    except OSError as exc:
-        # fastobo's errors name no file
-        detail = exc.strerror or str(exc)
-        raise CommandError(f"{path}: {detail.removesuffix(f' (os error {exc.errno})')}") from None
-    rows: list[Row] = []
-    obsolete: set[str] = set()
-    for frame in doc:
-        if not isinstance(frame, fastobo.term.TermFrame):
-            continue
-        term = str(frame.id)
-        for clause in frame:
-            if isinstance(clause, fastobo.term.IsAClause):
-                rows.append((term, "is_a", str(clause.term)))
-            elif isinstance(clause, fastobo.term.RelationshipClause):
-                rows.append((term, str(clause.typedef), str(clause.term)))
-            elif isinstance(clause, fastobo.term.IsObsoleteClause) and clause.obsolete:
-                obsolete.add(term)
-    # An obsolete term takes no part, not even as the target of a stale link.
-    return [r for r in rows if r[0] not in obsolete and r[2] not in obsolete]
+        return read_obo_relationships(sys.stdin.buffer if path == "-" else path)
+    except FileFormatError as exc:
+        where = path if exc.lineno is None else f"{path}:{exc.lineno}"
+        raise CommandError(f"{where}: {exc.msg}") from None
 
 
 # ---- writing -----------------------------------------------------------------------------------
@@ -197,6 +176,8 @@ def _describe(exc: BaseException) -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs ontarix-closure with the arguments argv (default: sys.argv[1:]) and returns its exit
+    status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     args = _parser().parse_args(argv)
     obo = args.format == "obo" or (args.format is None and args.input.lower().endswith(".obo"))
     to_file = args.output is not None and args.output != "-"

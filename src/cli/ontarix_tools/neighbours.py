@@ -15,8 +15,8 @@ import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
-from ontarix_cli._blocks import Neighbours, top_k_in_pieces
-from ontarix_cli._output import format_score, positive_int, report_error, write_stdout
+from ontarix_tools._blocks import Neighbours, top_k_in_pieces
+from ontarix_tools._output import format_score, positive_int, report_error, write_stdout
 
 PROG = "ontarix-neighbours"
 
@@ -83,7 +83,7 @@ def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> 
             except ImportError as exc:
                 raise ImportError("--scheduler requires the optional dependency dask: "
                                   "pip install 'ontarix[dask]'") from exc
-            from ontarix_cli._cluster import run_blocks
+            from ontarix_tools.cluster import run_blocks
 
             client: Any = Client(args.scheduler)  # type: ignore[no-untyped-call]
             with client:
@@ -116,12 +116,14 @@ def _write_json(out: TextIO, found: Neighbours) -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs ontarix-neighbours with the arguments argv (default: sys.argv[1:]) and returns its exit
+    status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     parser = _parser()
     args = parser.parse_args(argv)
     if args.ic is not None and args.measure != "phenomizer":
         parser.error("--ic applies to --measure phenomizer only")
     try:
-        from ontarix_cli._inputs import load
+        from ontarix_tools._inputs import load
 
         index, sets = load(args.input, args.closure, args.ic)
         found = _search(args, sets, index)

@@ -8,10 +8,10 @@ file are read here, since the index takes profiles and IC values as Python mappi
 
 from __future__ import annotations
 
-import csv
-import math
 from collections.abc import Iterator
 from typing import TYPE_CHECKING
+
+from ontarix_tools import readers
 
 if TYPE_CHECKING:
     import ontarix
@@ -19,27 +19,12 @@ if TYPE_CHECKING:
 
 def _records(path: str, what: str) -> Iterator[tuple[int, str, str]]:
     """(line number, first field, second field) of every non-blank line of an association file.
-    Raises OSError for an unreadable file and ValueError, naming the file and line, for a bad one."""
-    with open(path, encoding="utf-8-sig", newline="") as f:
-        reader = csv.reader(f, strict=True)
-        width = 0
-        try:
-            for row in reader:
-                if not row:
-                    continue
-                if not width:
-                    width = len(row)
-                    if width < 2:
-                        raise ValueError(f"{what} {path}, line {reader.line_num}: "
-                                         "expected two comma-separated fields")
-                elif len(row) != width:
-                    raise ValueError(f"{what} {path}, line {reader.line_num}: {len(row)} fields, "
-                                     f"where the first line has {width}")
-                yield reader.line_num, row[0], row[1]
-        except csv.Error as exc:
-            raise ValueError(f"{what} {path}, line {reader.line_num}: {exc}") from None
-        except UnicodeDecodeError as exc:
-            raise ValueError(f"{what} {path}: not UTF-8 ({exc.reason} at byte {exc.start})") from None
+    Raises OSError for an unreadable file and ValueError, naming the file and line, for a bad one.
+    The commands take a ".gz" name as the native reader of `run` does: as plain text."""
+    try:
+        yield from readers.association_records(path, gzipped=False)
+    except readers.FileFormatError as exc:
+        raise ValueError(f"{what} {exc}") from None
 
 
 def read_sets(path: str) -> dict[str, set[str]]:
@@ -51,20 +36,11 @@ def read_sets(path: str) -> dict[str, set[str]]:
 
 
 def read_information_content(path: str) -> dict[str, float]:
-    """The "term,information content" lines of an IC file. A value must be a finite number and a
-    term may be listed once: either mistake would silently change every score."""
-    values: dict[str, float] = {}
-    for line, term, text in _records(path, "IC file"):
-        try:
-            value = float(text)
-        except ValueError:
-            value = math.nan
-        if not math.isfinite(value):
-            raise ValueError(f"IC file {path}, line {line}: {text!r} is not a finite number")
-        if term in values:
-            raise ValueError(f"IC file {path}, line {line}: {term!r} is listed twice")
-        values[term] = value
-    return values
+    """The "term,information content" lines of an IC file (see readers.read_information_content)."""
+    try:
+        return readers.read_information_content(path)
+    except readers.FileFormatError as exc:
+        raise ValueError(f"IC file {exc}") from None
 
 
 def check_terms(sets: dict[str, set[str]], index: ontarix.ClosureIndex) -> None:
