@@ -683,6 +683,8 @@ INDEX_SCENARIOS = {
     "index-term-matrix": "fn, args, post = idx.term_similarity_matrix, (['term1', 'anc4', 'x'],), lambda m: m.tolist()",
     "index-matrix": "fn, args, kwargs, post = idx.similarity_matrix, (list(profiles.values()),), {'threads': 2}, lambda m: m.tolist()",
     "index-top-k": "fn, args, kwargs = idx.top_k, (profiles,), {'k': 3, 'threads': 2}",
+    "index-with-ic": "fn, args, post = idx.with_information_content, ({'anc3': 2.0, 'root': Score()},), lambda i: i.information_content('anc3')",
+    "index-annotation-ic": "fn, args, kwargs, post = idx.annotation_information_content, (profiles,), {'count': 'annotations'}, sorted",
 }
 NOMEMORY_SCENARIOS.update({name: INDEX_SETUP + setup for name, setup in INDEX_SCENARIOS.items()})
 
