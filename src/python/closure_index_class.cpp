@@ -1,6 +1,7 @@
 #include "python/closure_index_class.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
+#include "python/prepared_profiles.hpp"
 #include "python/record_class.hpp"
 #include "python/str_edges.hpp"
 #include "python/str_triples.hpp"
@@ -98,6 +100,7 @@ INDEX_SPEC(kTermMatrix, "term_similarity_matrix",
            (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2, 1);
 INDEX_SPEC(kMatrix, "similarity_matrix", (Params{"sets1", "sets2", "measure", "threads"}), 4, 1, 2, 1);
 INDEX_SPEC(kTopK, "top_k", (Params{"queries", "candidates", "k", "measure", "threads"}), 5, 1, 2, 1);
+INDEX_SPEC(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
 INDEX_SPEC(kTopKPiece, "_top_k_piece",
            (Params{"queries", "candidates", "piece", "k", "measure", "threads"}), 6, 3, 3, 1);
 INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
@@ -106,10 +109,10 @@ INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names",
 // The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
 constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
-constexpr std::array<const FunctionSpec*, 19> kSpecs{
+constexpr std::array<const FunctionSpec*, 20> kSpecs{
     &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors, &kInformationContent, &kSemanticJaccard, &kMaxIc,
     &kMica, &kPhenomizer, &kBestMatches, &kCompare, &kTermMatrix, &kMatrix, &kTopK, &kTopKPiece,
-    &kMergeTopK};
+    &kMergeTopK, &kPrepare};
 
 using Method = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
@@ -632,7 +635,7 @@ PyObject* similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t na
 }
 
 // {query name: [(candidate name, score), ...]} of lists in query order; names by position.
-PyRef neighbour_dict(const std::vector<PyRef>& query_names, const std::vector<PyRef>& candidate_names,
+PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> candidate_names,
                      const NeighbourLists& found) {
     const GcPause pause;
     PyRef out = PyRef::steal(PyDict_New());
@@ -684,6 +687,13 @@ PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
+PyObject* prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+    return call_function(kPrepare, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
+        return prepare_profiles(kPrepare, self, index_of(self), a[0]);
+    });
+}
+
 // One piece of a top_k search, for a search cut into pieces (a cluster): the pairs of query
 // positions [r0, r1) and candidate positions [c0, c1), as compact partial lists.
 PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -699,17 +709,15 @@ PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const ProfileMeasure measure = profile_measure(kTopKPiece, a[4]);
         const unsigned threads = thread_count(kTopKPiece, "threads", a[5]);
         const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
-        ProfileNumbering numbering(index);
-        const NamedProfiles queries =
-            named_profiles({&kTopKPiece, "queries", expanded}, a[0], numbering, index);
         const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
-        const NamedProfiles others =
-            all_vs_all ? NamedProfiles()
-                       : named_profiles({&kTopKPiece, "candidates", expanded}, a[1], numbering,
-                                        index);
-        const NamedProfiles& candidates = all_vs_all ? queries : others;
-        const auto n = static_cast<Py_ssize_t>(queries.names.size());
-        const auto m = static_cast<Py_ssize_t>(candidates.names.size());
+        ProfileNumbering numbering = call_numbering(index, std::array{a[0], a[1]});
+        const CallProfiles queries({&kTopKPiece, "queries", expanded}, a[0], numbering, index);
+        const CallProfiles others =
+            all_vs_all ? CallProfiles()
+                       : CallProfiles({&kTopKPiece, "candidates", expanded}, a[1], numbering, index);
+        const CallProfiles& candidates = all_vs_all ? queries : others;
+        const auto n = static_cast<Py_ssize_t>(queries.size());
+        const auto m = static_cast<Py_ssize_t>(candidates.size());
         if (!(0 <= r0 && r0 <= r1 && r1 <= n && 0 <= c0 && c0 <= c1 && c1 <= m) ||
             (all_vs_all && !((r0 == c0 && r1 == c1) || r1 <= c0 || c1 <= r0))) {
             throw_error(PyExc_ValueError,
@@ -718,14 +726,14 @@ PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                              "(for all-vs-all, equal or disjoint), not %R",
                                              a[2]));
         }
-        const NeighbourOrder order(candidates.name_texts);
-        const std::size_t available = all_vs_all ? candidates.names.size() - (m > 0 ? 1 : 0)
-                                                 : candidates.names.size();
+        const NeighbourOrder order(candidates.name_texts());
+        const std::size_t available = all_vs_all ? candidates.size() - (m > 0 ? 1 : 0)
+                                                 : candidates.size();
         PartialNeighbours piece;
         {
             InterpreterWaiter waiter;
             piece = profile_top_k_piece(
-                index, queries.profiles, candidates.profiles, all_vs_all,
+                index, queries.profiles(), candidates.profiles(), all_vs_all,
                 {static_cast<std::size_t>(r0), static_cast<std::size_t>(r1)},
                 {static_cast<std::size_t>(c0), static_cast<std::size_t>(c1)}, order,
                 std::min(k, available), measure, {threads, &waiter, numbering.space()});
@@ -936,6 +944,12 @@ PyMethodDef g_methods[] = {
            "UTF-8 byte order. candidates=None compares the queries with each other, a query\n"
            "never being its own neighbour. Measures and threads as for similarity_matrix;\n"
            "no matrix is held in memory."),
+    method(kPrepare, prepare, 0,
+           "prepare($self, profiles)\n--\n\n"
+           "The named sets of terms of `profiles` (a mapping of str to sets of str) converted\n"
+           "once, as a PreparedProfiles: pass it instead of the mapping wherever candidates\n"
+           "are taken, for the same results without converting the sets on every call. Errors\n"
+           "as for the mapping; the object does not change when the mapping does."),
     method(kTopKPiece, top_k_piece, 0,
            "_top_k_piece($self, queries, candidates, piece, *, k=10, measure='phenomizer', "
            "threads=None)\n--\n\n"
@@ -973,6 +987,11 @@ PyType_Spec g_spec = {
 };
 
 }  // namespace
+
+const ClosureIndex* closure_index_of(PyObject* obj) noexcept {
+    if (g_type == nullptr || Py_TYPE(obj) != g_type) return nullptr;
+    return reinterpret_cast<IndexObject*>(obj)->index;
+}
 
 PyTypeObject* closure_index_type() {
     if (g_type == nullptr) {

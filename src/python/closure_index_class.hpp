@@ -7,10 +7,15 @@
 
 #include <Python.h>
 
+#include "core/closure_index.hpp"
+
 namespace ontarix::py {
 
 // Borrowed reference to the class, created on first call (the module creates it at import);
 // throws PythonError when the interpreter cannot create it.
 PyTypeObject* closure_index_type();
+
+// The index an instance of the class holds, or null when `obj` is no ClosureIndex.
+const ClosureIndex* closure_index_of(PyObject* obj) noexcept;
 
 }  // namespace ontarix::py

@@ -352,6 +352,12 @@ std::optional<std::vector<double>> information_content_values(const FunctionSpec
 
 // ---- profiles ---------------------------------------------------------------------------------
 
+ProfileNumbering::ProfileNumbering(const ClosureIndex& index, std::span<const Term> absent)
+    : index_(index) {
+    absent_texts_.reserve(absent.size());
+    for (const Term text : absent) number(text);
+}
+
 std::uint32_t ProfileNumbering::number(Term text) {
     const std::uint32_t known = index_.find(text);
     if (known < index_.size()) return known;
@@ -376,10 +382,15 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
     set_table::for_each(obj, [&](PyObject* element, Py_hash_t) {
         const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
         const std::uint32_t number = numbering.number(text);
-        if (rules.require_subjects && (number >= index.size() || !index.is_subject(number))) {
-            // The term is named as it was given.
-            PyErr_SetObject(PyExc_KeyError, element);
-            throw PythonError{};
+        if (number >= index.size() || !index.is_subject(number)) {
+            if (rules.require_subjects) {
+                // The term is named as it was given.
+                PyErr_SetObject(PyExc_KeyError, element);
+                throw PythonError{};
+            }
+            if (rules.first_non_subject != nullptr && !*rules.first_non_subject) {
+                *rules.first_non_subject = PyRef::borrow(element);
+            }
         }
         out.push_back(number);
     });

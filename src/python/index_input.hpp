@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,8 @@ std::optional<std::vector<double>> information_content_values(const FunctionSpec
 class ProfileNumbering {
 public:
     explicit ProfileNumbering(const ClosureIndex& index) : index_(index) {}
+    // Continues a numbering that gave `absent` (in order) the numbers from index.size() up.
+    ProfileNumbering(const ClosureIndex& index, std::span<const Term> absent);
 
     std::uint32_t number(Term text);
     // One past the largest number handed out.
@@ -89,6 +92,8 @@ public:
     Term text(std::uint32_t number) const noexcept {
         return number < index_.size() ? index_.text(number) : absent_texts_[number - index_.size()];
     }
+    // The texts the index lacks, in number order.
+    std::span<const Term> absent_texts() const noexcept { return absent_texts_; }
 
 private:
     const ClosureIndex& index_;
@@ -102,6 +107,8 @@ struct ProfileRules {
     const char* param;
     // Every term must be a subject of the index (KeyError naming the first that is not).
     bool require_subjects = false;
+    // Otherwise, where to keep the first term met that is no subject (as it was given), if any.
+    PyRef* first_non_subject = nullptr;
 };
 
 // A set or frozenset (or subclass) of str: its distinct term numbers, ascending.

@@ -8,6 +8,7 @@
 #include "python/functions.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/panic.hpp"
+#include "python/prepared_profiles.hpp"
 #include "python/py_ref.hpp"
 
 namespace ontarix::py {
@@ -88,6 +89,7 @@ PyObject* init_module() {
         add_function(module.get(), module_name.get(), &functions[i], i < kListedFunctions);
     }
     add_class(module.get(), closure_index_type());
+    add_class(module.get(), prepared_profiles_type());
     return module.release();
 }
 

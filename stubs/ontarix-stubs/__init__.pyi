@@ -130,6 +130,34 @@ class ClosureIndex:
         measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
         threads: int | None = None,
     ) -> dict[str, list[tuple[str, float]]]: ...
+    def prepare(self, profiles: Mapping[str, AbstractSet[str]]) -> PreparedProfiles: ...
+    # A search cut into pieces (ontarix_tools' cluster entry point); not for direct use.
+    def _top_k_piece(
+        self,
+        queries: Mapping[str, AbstractSet[str]] | PreparedProfiles,
+        candidates: Mapping[str, AbstractSet[str]] | PreparedProfiles | None,
+        piece: tuple[int, int, int, int],
+        *,
+        k: int = ...,
+        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        threads: int | None = None,
+    ) -> bytes: ...
+    @staticmethod
+    def _merge_top_k(
+        query_names: Sequence[str],
+        candidate_names: Sequence[str] | None,
+        pieces: Iterable[bytes],
+        k: int,
+    ) -> dict[str, list[tuple[str, float]]]: ...
+
+# Named sets of terms converted once for a ClosureIndex (ClosureIndex.prepare); not
+# constructible directly.
+@final
+class PreparedProfiles:
+    @property
+    def names(self) -> tuple[str, ...]: ...
+    def __len__(self) -> int: ...
+
 def closure_from_relationships(
     list_of_tuples: Sequence[tuple[str, str, str]],
     *,

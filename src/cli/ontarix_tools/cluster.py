@@ -1,5 +1,5 @@
 """ClosureIndex.top_k on a Dask cluster: pieces of the work as tasks, the inputs shipped once per
-worker, the pieces' rows merged into the single call's answer (see _blocks).
+worker, the pieces' lists merged natively into the single call's answer (see _blocks).
 
 Dask is an optional dependency (`pip install 'ontarix[dask]'`): nothing here imports it before
 distributed_top_k is called, so the command lines and `import ontarix_tools` work without it.
@@ -14,8 +14,8 @@ import uuid
 from collections.abc import Callable, Mapping, Set
 from typing import TYPE_CHECKING, Any
 
-from ontarix_tools._blocks import (BestLists, Measure, Neighbours, check_arguments, name_ranks,
-                                   piece_pairs, triangle_block_size, triangle_pieces)
+from ontarix_tools._blocks import (Measure, Neighbours, check_arguments, piece_pairs, row_pieces,
+                                   triangle_block_size, triangle_pieces)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -23,9 +23,8 @@ if TYPE_CHECKING:
     import ontarix
 
 # A block's work, in pairs of profiles: about 8 s of phenomizer scores on one core for GO gene
-# profiles (a second or less for the Jaccard measures), long against the conversion of the
-# candidates that every task pays (0.1 s for 19,000 profiles) and short enough that a worker
-# lost mid-block costs little to redo.
+# profiles (a second or less for the Jaccard measures), short enough that a worker lost mid-block
+# costs little to redo.
 PAIRS_PER_BLOCK = 20_000_000
 # Blocks per worker thread at least, so that threads that finish early take over others' work.
 BLOCKS_PER_THREAD = 4
@@ -90,7 +89,7 @@ def run_blocks(
         from distributed import as_completed
     except ImportError as exc:
         raise ImportError(MISSING_EXTRA, name="distributed") from exc
-    from ontarix_tools._cluster_worker import SharedInputs, piece_task, top_k_task
+    from ontarix_tools._cluster_worker import SharedInputs, piece_task
 
     queries = dict(queries)
     candidates = None if candidates is None else dict(candidates)
@@ -103,48 +102,34 @@ def run_blocks(
         return {}
 
     n = len(queries)
+    all_vs_all = candidates is None
     workers = sum(client.nthreads().values())
+    if candidates is None:
+        size = block_size or triangle_block_size(n, BLOCKS_PER_THREAD * max(workers, 1))
+        pieces = triangle_pieces(n, size)
+    else:
+        size = block_size or choose_block_size(n, len(candidates), workers)
+        pieces = row_pieces(n, len(candidates), size)
     name = f"ontarix-top-k-{uuid.uuid4().hex}"
     register = getattr(client, "register_plugin", None) or client.register_worker_plugin
     futures: list[Any] = []
     try:
-        register(SharedInputs(index, queries, candidates), name=name)
-        if candidates is None:
-            size = block_size or triangle_block_size(n, BLOCKS_PER_THREAD * max(workers, 1))
-            pieces = triangle_pieces(n, size)
-            names = list(queries)
-            lists = BestLists(names, name_ranks(names), k)
-            futures = [
-                client.submit(piece_task, name, piece, k, measure, threads, key=f"{name}-{i}",
-                              pure=False)
-                for i, piece in enumerate(pieces)
-            ]
-            pairs = {future.key: piece_pairs(*piece) for future, piece in zip(futures, pieces)}
-            for future, found in as_completed(futures, with_results=True):  # type: ignore[no-untyped-call]
-                lists.add(found)
-                if on_block is not None:
-                    on_block(pairs[future.key])
-            result = lists.result()
-        else:
-            size = block_size or choose_block_size(n, len(candidates), workers)
-            bounds = [(start, min(start + size, n)) for start in range(0, n, size)]
-            futures = [
-                client.submit(top_k_task, name, start, stop, k, measure, threads,
-                              key=f"{name}-{i}", pure=False)
-                for i, (start, stop) in enumerate(bounds)
-            ]
-            position = {future.key: i for i, future in enumerate(futures)}
-            block_rows: list[Neighbours] = [{} for _ in bounds]
-            completed = as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
-            for future, rows in completed:
-                block_rows[position[future.key]] = rows
-                if on_block is not None:
-                    on_block(len(rows) * len(candidates))
-            # The blocks are consecutive slices of the queries: joined in order, they are in
-            # query order.
-            result = {}
-            for rows in block_rows:
-                result.update(rows)
+        inputs = SharedInputs(index, index.prepare(queries),
+                              None if candidates is None else index.prepare(candidates))
+        register(inputs, name=name)
+        futures = [
+            client.submit(piece_task, name, piece, k, measure, threads, key=f"{name}-{i}",
+                          pure=False)
+            for i, piece in enumerate(pieces)
+        ]
+        pairs = {future.key: piece_pairs(piece, all_vs_all) for future, piece in zip(futures, pieces)}
+        found = []
+        for future, piece in as_completed(futures, with_results=True):  # type: ignore[no-untyped-call]
+            found.append(piece)
+            if on_block is not None:
+                on_block(pairs[future.key])
+        result: Neighbours = type(index)._merge_top_k(
+            list(queries), None if candidates is None else list(candidates), found, k)
     except BaseException:
         client.cancel(futures)
         with contextlib.suppress(Exception):  # the first error is the one to report
