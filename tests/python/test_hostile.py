@@ -463,6 +463,7 @@ CASES = [
     # the index: a name's __repr__ frees the profile being reported, or the set holding the element
     case("index-repr-frees-the-profile", lambda: INDEX.top_k(emptied_by_name(Thing())), err(TypeError, f"{VALUE_FOR_Q} must be a set of str, not Thing")),
     case("index-repr-frees-the-element", lambda: INDEX.top_k(emptied_by_name({Thing()})), err(TypeError, f"{VALUE_FOR_Q} element must be str, not Thing")),
+    case("index-repr-frees-a-prepared-profile", lambda: INDEX.prepare(emptied_by_name(Thing())), err(TypeError, "ClosureIndex.prepare() argument 'profiles' value for 'q' must be a set of str, not Thing")),
     case("index-repr-frees-a-candidate", lambda: INDEX.top_k({"x": {"a"}}, emptied_by_name([1])), err(TypeError, "ClosureIndex.top_k() argument 'candidates' value for 'q' must be a set of str, not list")),
     # names hashed and compared while the result is built, clearing the arguments meanwhile
     case("index-hash-clears-the-arguments", lambda: {str(k): v for k, v in INDEX.top_k(clearing_names(), k=1, measure="jaccard").items()}, {"q0": [("q1", 0.0)], "q1": [("q0", 0.0)]}),
@@ -684,6 +685,7 @@ INDEX_SCENARIOS = {
     "index-matrix": "fn, args, kwargs, post = idx.similarity_matrix, (list(profiles.values()),), {'threads': 2}, lambda m: m.tolist()",
     "index-top-k": "fn, args, kwargs = idx.top_k, (profiles,), {'k': 3, 'threads': 2}",
     "index-with-ic": "fn, args, post = idx.with_information_content, ({'anc3': 2.0, 'root': Score()},), lambda i: i.information_content('anc3')",
+    "index-prepare": "fn, args, post = idx.prepare, (profiles,), len",
     "index-annotation-ic": "fn, args, kwargs, post = idx.annotation_information_content, (profiles,), {'count': 'annotations'}, sorted",
 }
 NOMEMORY_SCENARIOS.update({name: INDEX_SETUP + setup for name, setup in INDEX_SCENARIOS.items()})
