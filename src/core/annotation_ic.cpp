@@ -1,31 +1,36 @@
 #include "core/annotation_ic.hpp"
 
 #include <cmath>
+#include <stdexcept>
 
 namespace ontarix {
 
 std::vector<std::uint64_t> objects_per_term(const IndexStructure& structure,
                                             const TermLists& objects) {
     const std::uint32_t n = structure.size();
-    std::vector<std::uint64_t> counts(n, 0);
-    // stamp[t] == object + 1: t was counted for this object already.
-    std::vector<std::uint32_t> stamp(n, 0);
-    std::uint32_t current = 0;
-    auto count = [&](std::uint32_t t) {
-        if (stamp[t] == current) return;
-        stamp[t] = current;
-        ++counts[t];
+    // A term's stamp (the object that counted it last, plus one) beside its count: one cache line
+    // per visit, and visits are the whole cost. Fewer objects than 2^32 - 1 exist in practice.
+    struct Cell {
+        std::uint32_t stamp = 0;
+        std::uint32_t count = 0;
     };
+    if (objects.term_count() >= UINT32_MAX) throw std::length_error("too many annotated objects");
+    std::vector<Cell> cells(n);
     for (std::uint32_t o = 0; o < objects.term_count(); ++o) {
-        if (++current == 0) {  // wrapped: old stamps could look current
-            std::fill(stamp.begin(), stamp.end(), 0);
-            current = 1;
-        }
+        const std::uint32_t current = o + 1;
         for (const std::uint32_t u : objects.of(o)) {
-            count(u);
-            for (const std::uint32_t t : structure.expansions.of(u)) count(t);
+            Cell& own = cells[u];
+            own.count += own.stamp != current;
+            own.stamp = current;
+            for (const std::uint32_t t : structure.expansions.of(u)) {
+                Cell& cell = cells[t];
+                cell.count += cell.stamp != current;
+                cell.stamp = current;
+            }
         }
     }
+    std::vector<std::uint64_t> counts(n);
+    for (std::uint32_t t = 0; t < n; ++t) counts[t] = cells[t].count;
     return counts;
 }
 

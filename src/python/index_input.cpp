@@ -457,9 +457,77 @@ NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNu
     return out;
 }
 
+namespace {
+
+// Counts one annotated text.
+void annotate(AnnotationTerms& out, const ClosureIndex& index, bool per_entry, Term text) {
+    const std::uint32_t term = index.find(text);
+    if (per_entry) {
+        ++out.total_entries;
+        if (term < index.size()) ++out.entries[term];
+    } else if (term < index.size()) {
+        out.objects.items.push_back(term);
+    }
+}
+
+// An exact dict whose values are exact lists, tuples, sets or frozensets of exact strs, read in
+// place: walking those runs no Python code, so nothing can change under the walk. False (with
+// `out` to be discarded) when anything else turns up; the general route then reads, and reports,
+// from the start.
+bool exact_annotations(PyObject* dict, const ClosureIndex& index, bool per_entry,
+                       AnnotationTerms& out) {
+    auto text = [](PyObject* element, Term& into) {
+        if (!PyUnicode_CheckExact(element)) return false;
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(element, &size);
+        if (utf8 == nullptr) {
+            PyErr_Clear();
+            return false;
+        }
+        into = Term(utf8, static_cast<std::size_t>(size));
+        return true;
+    };
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* terms;
+    while (PyDict_Next(dict, &pos, &key, &terms)) {
+        Term t;
+        if (PyList_CheckExact(terms) || PyTuple_CheckExact(terms)) {
+            PyObject** items = PySequence_Fast_ITEMS(terms);
+            const Py_ssize_t n = PySequence_Fast_GET_SIZE(terms);
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                if (!text(items[i], t)) return false;
+                annotate(out, index, per_entry, t);
+            }
+        } else if (PyAnySet_CheckExact(terms)) {
+            const PyRef iterator = PyRef::steal(PyObject_GetIter(terms));
+            if (!iterator) throw_pending();
+            while (PyObject* element = PyIter_Next(iterator.get())) {
+                const bool ok = text(element, t);
+                Py_DECREF(element);  // still held by the set
+                if (!ok) return false;
+                annotate(out, index, per_entry, t);
+            }
+        } else {
+            return false;
+        }
+        ++out.object_count;
+        out.objects.begin.push_back(out.objects.items.size());
+    }
+    return true;
+}
+
+}  // namespace
+
 AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObject* obj,
                                  const ClosureIndex& index, bool per_entry) {
     const char* expected = "a mapping of objects to iterables of str";
+    if (PyDict_CheckExact(obj)) {
+        AnnotationTerms fast;
+        fast.objects.begin.push_back(0);
+        if (per_entry) fast.entries.assign(index.size(), 0);
+        if (exact_annotations(obj, index, per_entry, fast)) return fast;
+    }
     AnnotationTerms out;
     out.objects.begin.push_back(0);
     if (per_entry) out.entries.assign(index.size(), 0);
@@ -477,15 +545,9 @@ AnnotationTerms annotation_terms(const FunctionSpec& f, const char* param, PyObj
         }
         while (PyObject* raw = PyIter_Next(iterator.get())) {
             const PyRef element = PyRef::steal(raw);
-            const Term text =
-                text_of(f, [&] { return argument(param) + " value element"; }, element.get());
-            const std::uint32_t term = index.find(text);
-            if (per_entry) {
-                ++out.total_entries;
-                if (term < index.size()) ++out.entries[term];
-            } else if (term < index.size()) {
-                out.objects.items.push_back(term);
-            }
+            annotate(out, index, per_entry,
+                     text_of(f, [&] { return argument(param) + " value element"; },
+                             element.get()));
         }
         if (PyErr_Occurred() != nullptr) throw_pending();
         ++out.object_count;
