@@ -150,7 +150,8 @@ constexpr FunctionSpec kFromState{"_from_state",
                                   4,
                                   "PreparedProfiles._from_state",
                                   true,
-                                  1};
+                                  1,
+                                  true};
 
 PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return call_function(kFromState, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
