@@ -7,6 +7,7 @@
 #include "core/batch_driver.hpp"
 #include "core/batch_kernel.hpp"
 #include "core/fault.hpp"
+#include "core/lock_free_section.hpp"
 #include "core/profile_kernels.hpp"
 #include "core/term_kernels.hpp"
 
@@ -19,12 +20,34 @@ using kernels::JaccardSide;
 using kernels::wang_of;
 using kernels::with_term_kernel;
 
+// A kernel's tables (a profile list's unions or expansions, Wang's contributions) can take a
+// while for large inputs, so they are built without the host's lock; it is taken back before
+// the runner, which releases it again for the cells, starts. body(kernel) runs with the lock held.
+template <class Body>
+class UnlockedSetup {
+public:
+    UnlockedSetup(const BatchOptions& options, Body& body) : body_(body) {
+        if (options.waiter != nullptr) section_.emplace(*options.waiter);
+    }
+    template <class Kernel>
+    void operator()(const Kernel& kernel) {
+        section_.reset();
+        body_(kernel);
+    }
+
+private:
+    Body& body_;
+    std::optional<LockFreeSection> section_;
+};
+
 // A side's derived lists: from its cache when that serves the index, else made here and kept
 // until the batch ends.
 class Derived {
 public:
     Derived(const ClosureIndex& index, const ProfileList& profiles, const ProfileCache* cache)
-        : index_(index), profiles_(profiles), cache_(cache != nullptr && cache->serves(index) ? cache : nullptr) {}
+        : index_(index),
+          profiles_(profiles),
+          cache_(cache != nullptr && cache->serves(index) ? cache : nullptr) {}
 
     const kernels::ScoredUnions& scored_unions() {
         if (cache_ != nullptr) return cache_->scored_unions();
@@ -98,7 +121,8 @@ void with_combine_kernel(const ClosureIndex& index, const ProfileList& rows,
 template <class Body>
 void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
                          const ProfileList& cols, bool same, const ProfileScoring& scoring,
-                         const BatchOptions& options, Body&& body) {
+                         const BatchOptions& options, Body&& plain_body) {
+    UnlockedSetup body(options, plain_body);
     Derived row_lists(index, rows, options.row_cache);
     Derived col_lists(index, cols, same ? options.row_cache : options.col_cache);
     Derived& col_side = same ? row_lists : col_lists;
@@ -130,9 +154,11 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
 void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
                             std::span<const std::uint32_t> cols, bool symmetric,
                             TermMeasure measure, double* out, const BatchOptions& options) {
-    with_term_kernel(index, rows, cols, measure, [&](const auto& kernel) {
+    auto fill = [&](const auto& kernel) {
         fill_matrix(kernel, rows.size(), cols.size(), symmetric, out, options);
-    });
+    };
+    UnlockedSetup body(options, fill);
+    with_term_kernel(index, rows, cols, measure, body);
 }
 
 void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& rows,

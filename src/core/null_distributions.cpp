@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/fault.hpp"
+#include "core/lock_free_section.hpp"
 #include "core/pool_scores.hpp"
 
 namespace ontarix {
@@ -15,7 +17,14 @@ ScoreDistributionTable build_null_distributions(const ClosureIndex& index, const
                                                 std::span<const std::uint32_t> pool,
                                                 unsigned query_size, unsigned threads,
                                                 Waiter* waiter) {
-    const PoolScores scores(index, wang, measure, candidates, pool);
+    std::optional<PoolScores> made;
+    {
+        // The pool's column lists take a while for a large pool: not under the host's lock.
+        std::optional<LockFreeSection> unlocked;
+        if (waiter != nullptr) unlocked.emplace(*waiter);
+        made.emplace(index, wang, measure, candidates, pool);
+    }
+    const PoolScores& scores = *made;
     threads = std::max(1u, threads);
     std::vector<std::unique_ptr<PoolScores::Scratch>> scratch(threads);
     ScoreDistributionOptions options;

@@ -9,6 +9,7 @@
 
 #include "core/combine.hpp"
 #include "core/fault.hpp"
+#include "core/lock_free_section.hpp"
 #include "core/parallel_blocks.hpp"
 #include "core/pool_scores.hpp"
 #include "core/random_queries.hpp"
@@ -61,7 +62,12 @@ std::vector<double> sampled_pvalues(const ClosureIndex& index, const WangTable* 
     if (scoring.is_phenomizer()) scoring = ProfileScoring(TermMeasure::Resnik, Combine::FunSimAvg);
     const Reads reads = reads_of(scoring);
     std::optional<PoolScores> scores;
-    if (reads != Reads::Sets) scores.emplace(index, wang, scoring.term, candidates, pool);
+    if (reads != Reads::Sets) {
+        // The pool's column lists take a while for a large pool: not under the host's lock.
+        std::optional<LockFreeSection> unlocked;
+        if (options.waiter != nullptr) unlocked.emplace(*options.waiter);
+        scores.emplace(index, wang, scoring.term, candidates, pool);
+    }
 
     const unsigned q = request.query_size;
     std::size_t widest = 0;

@@ -34,7 +34,8 @@ namespace {
                                positional,                                             \
                                "ClosureIndex." name,                                   \
                                true,                                                   \
-                               1}
+                               1,                                                      \
+                               true}
 
 using Params = std::array<const char*, kMaxParams>;
 PVALUE_SPEC(kPvalues, "pvalues",

@@ -1,6 +1,7 @@
 #include "python/null_distributions_class.hpp"
 
 #include <array>
+#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,17 +73,6 @@ Py_ssize_t length(PyObject* self) noexcept {
     return static_cast<Py_ssize_t>(data_of(self).table.size());
 }
 
-PyObject* repr(PyObject* self) noexcept {
-    return guarded_call([&]() -> PyObject* {
-        const Distributions& d = data_of(self);
-        PyObject* out = PyUnicode_FromFormat(
-            "<ontarix.NullDistributions: %zu candidates, queries of %u terms, measure '%s'>",
-            d.table.size(), d.table.query_size, term_measure_name(d.measure));
-        if (out == nullptr) throw_pending();
-        return out;
-    });
-}
-
 // ---- signatures ------------------------------------------------------------------------------
 
 InternedParams g_pvalues_names;
@@ -95,7 +85,8 @@ constexpr FunctionSpec kPvalues{"pvalues",
                                 1,
                                 "NullDistributions.pvalues",
                                 true,
-                                1};
+                                1,
+                                true};
 InternedParams g_from_state_names;
 constexpr FunctionSpec kFromState{"_from_state",
                                   nullptr,
@@ -106,7 +97,28 @@ constexpr FunctionSpec kFromState{"_from_state",
                                   4,
                                   "NullDistributions._from_state",
                                   true,
-                                  1};
+                                  1,
+                                  true};
+// The slots without arguments (__reduce__, __repr__, the attributes), for their out-of-memory rule.
+constexpr FunctionSpec kSlot{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional,
+                             "NullDistributions.__reduce__", true, 1, true};
+
+// A slot's body under the boundary, with the memory rule of the class's methods.
+template <class Body>
+PyObject* slot_call(Body&& body) noexcept {
+    return guarded_call([&] { return with_memory_rule(kSlot, std::forward<Body>(body)); });
+}
+
+PyObject* repr(PyObject* self) noexcept {
+    return slot_call([&]() -> PyObject* {
+        const Distributions& d = data_of(self);
+        PyObject* out = PyUnicode_FromFormat(
+            "<ontarix.NullDistributions: %zu candidates, queries of %u terms, measure '%s'>",
+            d.table.size(), d.table.query_size, term_measure_name(d.measure));
+        if (out == nullptr) throw_pending();
+        return out;
+    });
+}
 
 // ---- methods ------------------------------------------------------------------------------------
 
@@ -172,7 +184,7 @@ PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }
 
 PyObject* reduce(PyObject* self, PyObject*) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return slot_call([&]() -> PyObject* {
         const Distributions& d = data_of(self);
         const PyRef constructor = PyRef::steal(
             PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state"));
@@ -205,7 +217,7 @@ PyObject* get_candidates(PyObject* self, void*) noexcept {
 }
 
 PyObject* get_grid_steps(PyObject* self, void*) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return slot_call([&]() -> PyObject* {
         const ScoreDistributionTable& table = data_of(self).table;
         NumpyMatrix out(table.size());
         for (std::size_t c = 0; c < table.size(); ++c) out.data()[c] = grid_step(table, c);

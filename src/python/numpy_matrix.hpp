@@ -1,14 +1,17 @@
-// The result matrices of the index's batches: C-contiguous float64 NumPy arrays.
+// The result matrices (and vectors) of the index's batches: C-contiguous float64 NumPy arrays.
 //
 // NumPy is imported only when a matrix is made, so importing this module never pays for it. The
 // array is allocated, and its buffer taken, before any work starts: a matrix that cannot exist
 // (its size overflows, or the memory is not there) fails with MemoryError up front. The batch
-// writes straight into the array's buffer, with the interpreter lock released.
+// writes straight into the array's buffer, with the interpreter lock released, so the buffer that
+// numpy hands back is checked first to be a writable C-contiguous float64 array of the asked
+// shape (TypeError otherwise: numpy.empty may have been replaced).
 #pragma once
 
 #include <Python.h>
 
 #include <cstddef>
+#include <span>
 
 #include "python/py_ref.hpp"
 
@@ -29,7 +32,8 @@ public:
     PyRef take();
 
 private:
-    void make(PyObject* shape);
+    // The array of shape `dims` (of `bytes` bytes in all) and its checked buffer.
+    void make(std::span<const Py_ssize_t> dims, std::size_t bytes);
 
     PyRef array_;
     Py_buffer view_{};
