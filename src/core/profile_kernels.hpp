@@ -6,7 +6,8 @@
 //                     jaccard and expanded_jaccard): the count of the column list's marked numbers;
 //   SimGicProfiles    the weights of the marked ranks of the column's scored union;
 //   PhenomizerProfiles  resnik + funsimavg: each column term's best is the first marked rank of
-//                     its scored list; each row term's best the first rank of the column's scored
+//                     its scored list, walked once per row and then looked up (columns share most
+//                     of their terms); each row term's best the first rank of the column's scored
 //                     union whose mark carries that term's bit;
 //   MicaCombine       a measure of m with any combine: a column term's walk of its scored list
 //                     finds, through the bits the row terms set on each rank, the most
@@ -18,8 +19,9 @@
 //
 // Only the terms that can score take part (can_score): a term that cannot scores 0.0 with every
 // term, which changes no sum and no maximum. Marks are kept per rank or per index term and bits
-// per row term that can score, so a thread's scratch grows with the index and with the row
-// profiles' scoring terms, never with the terms the index lacks.
+// per row term that can score (and, for phenomizer, a best per index term), so a thread's scratch
+// grows with the index and with the row profiles' scoring terms, never with the terms the index
+// lacks.
 //
 // Every score is computed by the formula functions of term_measures.hpp and combine.hpp from the
 // same values, summed in the same order, as the one-pair functions of profile_measures.cpp.
@@ -149,11 +151,6 @@ private:
 };
 
 // ---- marks of a row profile's terms on ranks ----------------------------------------------------
-
-// Starts loading the first entries of a term's list.
-inline void prefetch_list(const TermLists& lists, std::uint32_t term) noexcept {
-    if (std::size_t{term} + 1 < lists.begin.size()) __builtin_prefetch(&lists.items[lists.begin[term]]);
-}
 
 // Per rank: whether a row term reaches it, and which (one bit per slot, `words` words). Slots
 // number the row terms that take part; only those with a scored list set bits.

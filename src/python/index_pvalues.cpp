@@ -183,28 +183,26 @@ PyObject* pvalues(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const unsigned q = exact ? exact_query_size(kPvalues, "query", query.size())
                                  : static_cast<unsigned>(std::min<std::size_t>(query.size(), UINT32_MAX));
 
+        // The result exists before any work does.
+        NumpyMatrix out(candidates.size());
         const std::vector<double> observed =
             observed_scores(index, query, candidates.profiles(), scoring, candidates.cache(),
                             numbering.space(), threads);
+        InterpreterWaiter waiter;
         if (exact) {
-            InterpreterWaiter waiter;
             const ScoreDistributionTable table = checked_build(kPvalues, [&] {
                 return build_null_distributions(index, wang, scoring.term, candidates.profiles(),
                                                 pool, q, threads, &waiter);
             });
-            return exact_pvalue_array(table, observed);
-        }
-        std::vector<double> p;
-        {
-            InterpreterWaiter waiter;
-            p = checked_build(kPvalues, [&] {
+            exact_pvalues(table, observed, out.data());
+        } else {
+            const std::vector<double> p = checked_build(kPvalues, [&] {
                 return sampled_pvalues(index, wang, candidates.profiles(), pool, observed,
                                        {scoring, q, samples, seed},
                                        {threads, &waiter, numbering.space(), nullptr, nullptr});
             });
+            std::copy(p.begin(), p.end(), out.data());
         }
-        NumpyMatrix out(p.size());
-        std::copy(p.begin(), p.end(), out.data());
         return out.take();
     });
 }
@@ -335,11 +333,9 @@ std::vector<double> observed_scores(const ClosureIndex& index, ProfileTerms quer
     return out;
 }
 
-PyRef exact_pvalue_array(const ScoreDistributionTable& table, std::span<const double> observed) {
-    NumpyMatrix out(observed.size());
-    double* p = out.data();
-    for (std::size_t c = 0; c < observed.size(); ++c) p[c] = pvalue_of_mean(table, c, observed[c]);
-    return out.take();
+void exact_pvalues(const ScoreDistributionTable& table, std::span<const double> observed,
+                   double* out) noexcept {
+    for (std::size_t c = 0; c < observed.size(); ++c) out[c] = pvalue_of_mean(table, c, observed[c]);
 }
 
 }  // namespace ontarix::py

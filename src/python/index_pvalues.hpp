@@ -43,7 +43,8 @@ std::vector<double> observed_scores(const ClosureIndex& index, ProfileTerms quer
                                     const ProfileCache* cache, std::uint32_t term_space,
                                     unsigned threads);
 
-// A float64 numpy array of the exact p-values of the observed scores, one per candidate.
-PyRef exact_pvalue_array(const ScoreDistributionTable& table, std::span<const double> observed);
+// out[c] = the exact p-value of candidate c's observed score, for every candidate.
+void exact_pvalues(const ScoreDistributionTable& table, std::span<const double> observed,
+                   double* out) noexcept;
 
 }  // namespace ontarix::py

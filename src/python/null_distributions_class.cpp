@@ -1,10 +1,10 @@
 #include "python/null_distributions_class.hpp"
 
 #include <array>
-#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/closure_index.hpp"
@@ -140,11 +140,13 @@ PyObject* pvalues(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const CallProfiles candidates({&kPvalues, "candidates"}, d.candidates.get(), numbering,
                                       index);
         const ProfileCache* cache = d.own_cache ? d.own_cache.get() : candidates.cache();
+        NumpyMatrix out(d.table.size());
         const std::vector<double> observed =
             observed_scores(index, query, candidates.profiles(),
                             ProfileScoring(d.measure, Combine::Directed), cache, numbering.space(),
                             threads);
-        return exact_pvalue_array(d.table, observed);
+        exact_pvalues(d.table, observed, out.data());
+        return out.take();
     });
 }
 
