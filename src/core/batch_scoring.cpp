@@ -17,12 +17,8 @@ namespace {
 using batch::fill_matrix;
 using kernels::JaccardLists;
 using kernels::JaccardSide;
-
-const WangTable& wang_of(const ClosureIndex& index) {
-    const WangTable* table = index.structure().wang_table();
-    if (table == nullptr) raise_fault("Wang's measure on an index without edges");
-    return *table;
-}
+using kernels::wang_of;
+using kernels::with_term_kernel;
 
 // A kernel's tables (a profile list's unions or expansions, Wang's contributions) can take a
 // while for large inputs, so they are built without the host's lock; it is taken back before
@@ -44,72 +40,72 @@ private:
     std::optional<LockFreeSection> section_;
 };
 
-// Runs `body(kernel)` with the term kernel of `measure` over rows and cols.
-template <class Body>
-void with_term_kernel(const ClosureIndex& index, std::span<const std::uint32_t> rows,
-                      std::span<const std::uint32_t> cols, TermMeasure measure,
-                      const BatchOptions& options, Body&& plain_body) {
-    using kernels::RankTerms;
-    UnlockedSetup body(options, plain_body);
-    switch (measure) {
-        case TermMeasure::Resnik:
-            return body(RankTerms<TermMeasure::Resnik>(index, rows, cols));
-        case TermMeasure::Lin:
-            return body(RankTerms<TermMeasure::Lin>(index, rows, cols));
-        case TermMeasure::JiangConrath:
-            return body(RankTerms<TermMeasure::JiangConrath>(index, rows, cols));
-        case TermMeasure::Relevance:
-            return body(RankTerms<TermMeasure::Relevance>(index, rows, cols));
-        case TermMeasure::InformationCoefficient:
-            return body(RankTerms<TermMeasure::InformationCoefficient>(index, rows, cols));
-        case TermMeasure::GraphIc:
-            return body(RankTerms<TermMeasure::GraphIc>(index, rows, cols));
-        case TermMeasure::SemanticJaccard:
-            return body(JaccardLists(JaccardSide::of_expansions(index, rows),
-                                     JaccardSide::of_expansions(index, cols), index.size()));
-        case TermMeasure::Wang:
-            return body(kernels::WangTerms(wang_of(index), index.size(), rows, cols));
+// A side's derived lists: from its cache when that serves the index, else made here and kept
+// until the batch ends.
+class Derived {
+public:
+    Derived(const ClosureIndex& index, const ProfileList& profiles, const ProfileCache* cache)
+        : index_(index),
+          profiles_(profiles),
+          cache_(cache != nullptr && cache->serves(index) ? cache : nullptr) {}
+
+    const kernels::ScoredUnions& scored_unions() {
+        if (cache_ != nullptr) return cache_->scored_unions();
+        if (!unions_) unions_.emplace(kernels::scored_unions(index_, profiles_));
+        return *unions_;
     }
-}
+    const kernels::ScoringColumns& scoring_columns(TermMeasure measure) {
+        if (cache_ != nullptr) return cache_->scoring_columns();
+        if (!columns_) columns_.emplace(kernels::scoring_columns(index_, measure, profiles_));
+        return *columns_;
+    }
+    const ProfileList& expansions() {
+        if (cache_ != nullptr) return cache_->expansions();
+        if (!expansions_) {
+            expansions_.emplace();
+            expansions_->begin.reserve(profiles_.size() + 1);
+            for (std::size_t p = 0; p < profiles_.size(); ++p) {
+                expansions_->add(expand_profile(index_, profiles_[p]));
+            }
+        }
+        return *expansions_;
+    }
 
-ProfileList expand_profiles(const ClosureIndex& index, const ProfileList& profiles) {
-    ProfileList out;
-    out.begin.reserve(profiles.size() + 1);
-    for (std::size_t p = 0; p < profiles.size(); ++p) out.add(expand_profile(index, profiles[p]));
-    return out;
-}
-
-ProfileList scored_union_lists(const ClosureIndex& index, const ProfileList& profiles) {
-    ProfileList out;
-    out.begin.reserve(profiles.size() + 1);
-    for (std::size_t p = 0; p < profiles.size(); ++p) out.add(scored_union(index, profiles[p]));
-    return out;
-}
+private:
+    const ClosureIndex& index_;
+    const ProfileList& profiles_;
+    const ProfileCache* cache_;
+    std::optional<kernels::ScoredUnions> unions_;
+    std::optional<kernels::ScoringColumns> columns_;
+    std::optional<ProfileList> expansions_;
+};
 
 template <TermMeasure kMeasure, class Body>
 void with_mica_kernel(const ClosureIndex& index, const ProfileList& rows, const ProfileList& cols,
-                      Combine combine, Body&& body) {
-    const kernels::ScoringColumns columns = kernels::scoring_columns(index, kMeasure, cols);
-    body(kernels::MicaCombine<kMeasure>(index, rows, cols, columns, combine));
+                      Derived& col_lists, Combine combine, Body&& body) {
+    body(kernels::MicaCombine<kMeasure>(index, rows, cols, col_lists.scoring_columns(kMeasure),
+                                        combine));
 }
 
 template <class Body>
 void with_combine_kernel(const ClosureIndex& index, const ProfileList& rows,
-                         const ProfileList& cols, TermMeasure measure, Combine combine,
-                         Body&& body) {
+                         const ProfileList& cols, Derived& col_lists, TermMeasure measure,
+                         Combine combine, Body&& body) {
     using kernels::OverlapCombine;
     switch (measure) {
         case TermMeasure::Resnik:
-            return with_mica_kernel<TermMeasure::Resnik>(index, rows, cols, combine, body);
+            return with_mica_kernel<TermMeasure::Resnik>(index, rows, cols, col_lists, combine, body);
         case TermMeasure::Lin:
-            return with_mica_kernel<TermMeasure::Lin>(index, rows, cols, combine, body);
+            return with_mica_kernel<TermMeasure::Lin>(index, rows, cols, col_lists, combine, body);
         case TermMeasure::JiangConrath:
-            return with_mica_kernel<TermMeasure::JiangConrath>(index, rows, cols, combine, body);
+            return with_mica_kernel<TermMeasure::JiangConrath>(index, rows, cols, col_lists,
+                                                               combine, body);
         case TermMeasure::Relevance:
-            return with_mica_kernel<TermMeasure::Relevance>(index, rows, cols, combine, body);
+            return with_mica_kernel<TermMeasure::Relevance>(index, rows, cols, col_lists, combine,
+                                                            body);
         case TermMeasure::InformationCoefficient:
             return with_mica_kernel<TermMeasure::InformationCoefficient>(index, rows, cols,
-                                                                         combine, body);
+                                                                         col_lists, combine, body);
         case TermMeasure::GraphIc:
             return body(OverlapCombine<TermMeasure::GraphIc>(index, nullptr, rows, cols, combine));
         case TermMeasure::SemanticJaccard:
@@ -127,9 +123,11 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
                          const ProfileList& cols, bool same, const ProfileScoring& scoring,
                          const BatchOptions& options, Body&& plain_body) {
     UnlockedSetup body(options, plain_body);
+    Derived row_lists(index, rows, options.row_cache);
+    Derived col_lists(index, cols, same ? options.row_cache : options.col_cache);
+    Derived& col_side = same ? row_lists : col_lists;
     if (scoring.is_phenomizer()) {
-        const ProfileList col_unions = scored_union_lists(index, cols);
-        body(kernels::PhenomizerProfiles(index, rows, cols, col_unions));
+        body(kernels::PhenomizerProfiles(index, rows, cols, col_side.scored_unions().ranks));
         return;
     }
     switch (scoring.measure) {
@@ -137,24 +135,16 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
             body(JaccardLists(JaccardSide::of_profiles(rows), JaccardSide::of_profiles(cols),
                               index.size()));
             return;
-        case ProfileMeasure::ExpandedJaccard: {
-            const ProfileList expanded_rows = expand_profiles(index, rows);
-            const ProfileList expanded_cols = same ? ProfileList() : expand_profiles(index, cols);
-            body(JaccardLists(JaccardSide::of_profiles(expanded_rows),
-                              JaccardSide::of_profiles(same ? expanded_rows : expanded_cols),
-                              index.size()));
+        case ProfileMeasure::ExpandedJaccard:
+            body(JaccardLists(JaccardSide::of_profiles(row_lists.expansions()),
+                              JaccardSide::of_profiles(col_side.expansions()), index.size()));
             return;
-        }
-        case ProfileMeasure::SimGic: {
-            const kernels::ScoredUnions row_unions = kernels::scored_unions(index, rows);
-            const kernels::ScoredUnions col_unions =
-                same ? kernels::ScoredUnions() : kernels::scored_unions(index, cols);
-            body(kernels::SimGicProfiles(index, rows, cols, row_unions,
-                                         same ? row_unions : col_unions));
+        case ProfileMeasure::SimGic:
+            body(kernels::SimGicProfiles(index, rows, cols, row_lists.scored_unions(),
+                                         col_side.scored_unions()));
             return;
-        }
         default:
-            with_combine_kernel(index, rows, cols, scoring.term, scoring.combine, body);
+            with_combine_kernel(index, rows, cols, col_side, scoring.term, scoring.combine, body);
             return;
     }
 }
@@ -164,9 +154,11 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
 void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
                             std::span<const std::uint32_t> cols, bool symmetric,
                             TermMeasure measure, double* out, const BatchOptions& options) {
-    with_term_kernel(index, rows, cols, measure, options, [&](const auto& kernel) {
+    auto fill = [&](const auto& kernel) {
         fill_matrix(kernel, rows.size(), cols.size(), symmetric, out, options);
-    });
+    };
+    UnlockedSetup body(options, fill);
+    with_term_kernel(index, rows, cols, measure, body);
 }
 
 void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& rows,
@@ -184,13 +176,21 @@ NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queri
                              std::span<const Term> candidate_names, std::size_t k,
                              const ProfileScoring& scoring, const BatchOptions& options) {
     const NeighbourOrder order(candidate_names);
+    return profile_top_k(index, queries, candidates, all_vs_all, order, k, scoring, options);
+}
+
+NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
+                             const ProfileList& candidates, bool all_vs_all,
+                             const NeighbourOrder& order, std::size_t k,
+                             const ProfileScoring& scoring, const BatchOptions& options) {
     NeighbourLists out;
     // A measure that is not symmetric (directed) scores both directions of every pair.
     with_profile_kernel(index, queries, candidates, all_vs_all, scoring, options,
                         [&](const auto& kernel) {
-        out = batch::collect_top_k(kernel, queries.size(), candidates.size(),
-                                   {all_vs_all, scoring.symmetric()}, order, k, options);
-    });
+                            out = batch::collect_top_k(kernel, queries.size(), candidates.size(),
+                                                       {all_vs_all, scoring.symmetric()}, order, k,
+                                                       options);
+                        });
     return out;
 }
 

@@ -24,6 +24,7 @@
 
 #include "core/blocking_wait.hpp"
 #include "core/closure_index.hpp"
+#include "core/profile_cache.hpp"
 #include "core/profile_measures.hpp"
 #include "core/top_k_lists.hpp"
 
@@ -35,6 +36,10 @@ struct BatchOptions {
     // Term numbers in use by the profiles, index terms included (an upper bound of every
     // number + 1). No kernel keeps marks for the numbers above index.size().
     std::uint32_t term_space = 0;
+    // What the kernels derive from the row or column profiles, kept from earlier calls
+    // (profile_cache.hpp); null, or a cache that serves another index: derived for this call.
+    const ProfileCache* row_cache = nullptr;
+    const ProfileCache* col_cache = nullptr;
 };
 
 // out[i * cols.size() + j] = measure(rows[i], cols[j]). With `symmetric`, cols must be rows.
@@ -55,6 +60,11 @@ void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& row
 NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
                              const ProfileList& candidates, bool all_vs_all,
                              std::span<const Term> candidate_names, std::size_t k,
+                             const ProfileScoring& scoring, const BatchOptions& options);
+// The same in an order made beforehand from the candidates' names (kept with them).
+NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queries,
+                             const ProfileList& candidates, bool all_vs_all,
+                             const NeighbourOrder& order, std::size_t k,
                              const ProfileScoring& scoring, const BatchOptions& options);
 
 // One piece of profile_top_k's search, cut by the caller (a cluster): the pairs of query rows

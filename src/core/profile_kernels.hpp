@@ -6,7 +6,8 @@
 //                     jaccard and expanded_jaccard): the count of the column list's marked numbers;
 //   SimGicProfiles    the weights of the marked ranks of the column's scored union;
 //   PhenomizerProfiles  resnik + funsimavg: each column term's best is the first marked rank of
-//                     its scored list; each row term's best the first rank of the column's scored
+//                     its scored list, walked once per row and then looked up (columns share most
+//                     of their terms); each row term's best the first rank of the column's scored
 //                     union whose mark carries that term's bit;
 //   MicaCombine       a measure of m with any combine: a column term's walk of its scored list
 //                     finds, through the bits the row terms set on each rank, the most
@@ -18,8 +19,9 @@
 //
 // Only the terms that can score take part (can_score): a term that cannot scores 0.0 with every
 // term, which changes no sum and no maximum. Marks are kept per rank or per index term and bits
-// per row term that can score, so a thread's scratch grows with the index and with the row
-// profiles' scoring terms, never with the terms the index lacks.
+// per row term that can score (and, for phenomizer, a best per index term), so a thread's scratch
+// grows with the index and with the row profiles' scoring terms, never with the terms the index
+// lacks.
 //
 // Every score is computed by the formula functions of term_measures.hpp and combine.hpp from the
 // same values, summed in the same order, as the one-pair functions of profile_measures.cpp.
@@ -150,11 +152,6 @@ private:
 
 // ---- marks of a row profile's terms on ranks ----------------------------------------------------
 
-// Starts loading the first entries of a term's list.
-inline void prefetch_list(const TermLists& lists, std::uint32_t term) noexcept {
-    if (std::size_t{term} + 1 < lists.begin.size()) __builtin_prefetch(&lists.items[lists.begin[term]]);
-}
-
 // Per rank: whether a row term reaches it, and which (one bit per slot, `words` words). Slots
 // number the row terms that take part; only those with a scored list set bits.
 class RankBits {
@@ -203,8 +200,10 @@ inline void first_marks(const RankBits& marks, std::span<const std::uint32_t> ra
         std::uint64_t seen_bits = 0;
         for (const std::uint32_t r : ranks) {
             if (missing == 0) return;
-            if (!marks.hit(r)) continue;
+            // Read without asking hit() first: a rank no row term reaches has no bits, and a
+            // test that is rarely true costs less than one that a walk cannot predict.
             std::uint64_t fresh = *marks.bits(r) & ~seen_bits;
+            if (fresh == 0) continue;
             seen_bits |= fresh;
             while (fresh != 0) {
                 found(static_cast<std::size_t>(std::countr_zero(fresh)), r);
@@ -238,18 +237,22 @@ inline void first_marks(const RankBits& marks, std::span<const std::uint32_t> ra
 class PhenomizerProfiles {
 public:
     struct Scratch {
-        explicit Scratch(std::size_t ranks) : marks(ranks) {}
+        Scratch(std::size_t ranks, std::size_t terms) : marks(ranks), known(terms), best(terms) {}
         RankBits marks;
         std::vector<std::uint32_t> slots;     // the row terms with a scored list, in row order
         std::vector<std::uint32_t> row_best;  // per slot
         std::vector<std::uint64_t> seen;
+        // Per index term, its best against the row once a column has met it: candidate profiles
+        // share most of their terms, so most column terms are looked up rather than walked.
+        Stamps known;
+        std::vector<double> best;
     };
 
     PhenomizerProfiles(const ClosureIndex& index, const ProfileList& rows, const ProfileList& cols,
                        const ProfileList& col_unions)
         : index_(index), rows_(rows), cols_(cols), col_unions_(col_unions) {}
 
-    Scratch scratch() const { return Scratch(index_.rank_count()); }
+    Scratch scratch() const { return Scratch(index_.rank_count(), index_.size()); }
 
     void prepare(Scratch& s, std::size_t i) const {
         s.slots.clear();
@@ -259,6 +262,7 @@ public:
         s.marks.mark(index_, s.slots);
         s.row_best.resize(s.slots.size());
         s.seen.resize(s.marks.words());
+        s.known.next_row();
     }
 
     double score(Scratch& s, std::size_t i, std::size_t j) const {
@@ -266,17 +270,20 @@ public:
         const std::span<const double> rank_ic = index_.rank_ic();
         // Column terms against the row: each one's first marked rank is its best.
         double col_total = 0.0;
-        for (std::size_t c = 0; c < col.size(); ++c) {
-            const std::uint32_t t = col[c];
-            if (c + 1 < col.size()) prefetch_list(index_.scored(), col[c + 1]);
-            double best = 0.0;
-            for (const std::uint32_t r : index_.scored().of(t)) {
-                if (s.marks.hit(r)) {
-                    best = rank_ic[r];
-                    break;
+        for (const std::uint32_t t : col) {
+            if (t >= index_.size()) break;  // a term the index lacks, and so are the rest: 0.0
+            if (!s.known.marked(t)) {
+                double best = 0.0;
+                for (const std::uint32_t r : index_.scored().of(t)) {
+                    if (s.marks.hit(r)) {
+                        best = rank_ic[r];
+                        break;
+                    }
                 }
+                s.known.mark(t);
+                s.best[t] = best;
             }
-            col_total += best;
+            col_total += s.best[t];
         }
         // Row terms against the column: the first rank of the column's union that carries a
         // term's bit is that term's best. Terms without a scored list add 0.0: left out.

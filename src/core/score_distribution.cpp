@@ -252,6 +252,13 @@ void check_options(std::size_t candidates, const ScoreDistributionOptions& optio
 ScoreDistributionTable build_score_distributions(std::size_t candidates,
                                                  const SingleDrawSource& source,
                                                  const ScoreDistributionOptions& options) {
+    return build_score_distributions(
+        candidates, [&](std::size_t c, unsigned, SingleDraw& draw) { source(c, draw); }, options);
+}
+
+ScoreDistributionTable build_score_distributions(std::size_t candidates,
+                                                 const WorkerDrawSource& source,
+                                                 const ScoreDistributionOptions& options) {
     check_options(candidates, options);
     ScoreDistributionTable table;
     table.query_size = options.query_size;
@@ -269,7 +276,7 @@ ScoreDistributionTable build_score_distributions(std::size_t candidates,
     run_blocks(candidates, threads, waiter, [&](std::size_t c, unsigned worker) {
         Scratch& s = scratch[worker];
         s.draw.clear();
-        source(c, s.draw);
+        source(c, worker, s.draw);
         table.grids[c] = candidate_points(s.draw, options.query_size, options.cells, s);
         placed[c] = {worker, s.points.size()};
         s.points.insert(s.points.end(), s.kept.begin(), s.kept.end());

@@ -111,6 +111,10 @@ struct SingleDraw {
 // Fills `draw` (handed over empty) with the single draw of a candidate. Called on the runner's
 // threads, concurrently for different candidates.
 using SingleDrawSource = std::function<void(std::size_t candidate, SingleDraw& draw)>;
+// The same for a source that keeps working memory per thread: `worker`, in [0, options.threads),
+// names the calling thread.
+using WorkerDrawSource =
+    std::function<void(std::size_t candidate, unsigned worker, SingleDraw& draw)>;
 
 struct ScoreDistributionOptions {
     unsigned query_size = 1;             // q, in [1, kMaxQuerySize]
@@ -147,6 +151,9 @@ struct ScoreDistributionTable {
 // waiter that throws stops the build with its exception.
 ScoreDistributionTable build_score_distributions(std::size_t candidates,
                                                  const SingleDrawSource& source,
+                                                 const ScoreDistributionOptions& options);
+ScoreDistributionTable build_score_distributions(std::size_t candidates,
+                                                 const WorkerDrawSource& source,
                                                  const ScoreDistributionOptions& options);
 
 // The p-value of candidate c (< table.size()) for an observed directed score given as the sum of

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "core/batch_kernel.hpp"
+#include "core/fault.hpp"
+#include "core/profile_kernels.hpp"
 #include "core/closure_index.hpp"
 #include "core/term_measures.hpp"
 #include "core/wang_similarity.hpp"
@@ -102,5 +104,39 @@ private:
     std::uint32_t term_count_;
     std::span<const std::uint32_t> rows_, cols_;
 };
+
+// The index's Wang table; a fault on an index without edges (callers check first).
+inline const WangTable& wang_of(const ClosureIndex& index) {
+    const WangTable* table = index.structure().wang_table();
+    if (table == nullptr) raise_fault("Wang's measure on an index without edges");
+    return *table;
+}
+
+// ---- choosing a kernel -------------------------------------------------------------------------
+
+// Runs `body(kernel)` with the term kernel of `measure` over rows and cols.
+template <class Body>
+void with_term_kernel(const ClosureIndex& index, std::span<const std::uint32_t> rows,
+                      std::span<const std::uint32_t> cols, TermMeasure measure, Body&& body) {
+    switch (measure) {
+        case TermMeasure::Resnik:
+            return body(RankTerms<TermMeasure::Resnik>(index, rows, cols));
+        case TermMeasure::Lin:
+            return body(RankTerms<TermMeasure::Lin>(index, rows, cols));
+        case TermMeasure::JiangConrath:
+            return body(RankTerms<TermMeasure::JiangConrath>(index, rows, cols));
+        case TermMeasure::Relevance:
+            return body(RankTerms<TermMeasure::Relevance>(index, rows, cols));
+        case TermMeasure::InformationCoefficient:
+            return body(RankTerms<TermMeasure::InformationCoefficient>(index, rows, cols));
+        case TermMeasure::GraphIc:
+            return body(RankTerms<TermMeasure::GraphIc>(index, rows, cols));
+        case TermMeasure::SemanticJaccard:
+            return body(JaccardLists(JaccardSide::of_expansions(index, rows),
+                                     JaccardSide::of_expansions(index, cols), index.size()));
+        case TermMeasure::Wang:
+            return body(kernels::WangTerms(wang_of(index), index.size(), rows, cols));
+    }
+}
 
 }  // namespace ontarix::kernels

@@ -25,6 +25,7 @@
 #include "python/convert.hpp"
 #include "python/index_input.hpp"
 #include "python/index_measures.hpp"
+#include "python/index_pvalues.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
 #include "python/panic.hpp"
@@ -91,7 +92,8 @@ INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
 INDEX_SPEC(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
 INDEX_SPEC(kTopKPiece, "_top_k_piece",
-           (Params{"queries", "candidates", "piece", "k", "measure", "threads"}), 6, 3, 3, 1);
+           (Params{"queries", "candidates", "piece", "k", "measure", "combine", "threads"}), 7, 3, 3,
+           1);
 INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
            4, 4, 4, 0);
 #undef INDEX_SPEC
@@ -427,36 +429,6 @@ PyObject* information_content(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 // ---- searches in pieces (the measure methods are in index_measures.cpp) ---------------------
 
-// The measures a search in pieces takes (the profile measures without a combine).
-ProfileMeasure profile_measure(const FunctionSpec& f, PyObject* obj) {
-    if (obj == nullptr) return ProfileMeasure::Phenomizer;
-    return static_cast<ProfileMeasure>(
-        measure_choice(f, "measure", obj, {"phenomizer", "jaccard", "expanded_jaccard"}));
-}
-
-// {query name: [(candidate name, score), ...]} of lists in query order; names by position.
-PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> candidate_names,
-                     const NeighbourLists& found) {
-    const GcPause pause;
-    PyRef out = PyRef::steal(PyDict_New());
-    if (!out) throw_pending();
-    for (std::size_t q = 0; q < query_names.size(); ++q) {
-        const std::size_t first = found.begin[q];
-        const std::size_t last = found.begin[q + 1];
-        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
-        if (!list) throw_pending();
-        for (std::size_t i = first; i < last; ++i) {
-            PyRef score = float_to_py(found.items[i].score);
-            PyObject* entry =
-                PyTuple_Pack(2, candidate_names[found.items[i].candidate].get(), score.get());
-            if (entry == nullptr) throw_pending();
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
-        }
-        if (PyDict_SetItem(out.get(), query_names[q].get(), list.get()) < 0) throw_pending();
-    }
-    return out;
-}
-
 PyObject* prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                   PyObject* kwnames) noexcept {
     return call_function(kPrepare, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
@@ -476,9 +448,11 @@ PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             raise_argument_type(kTopKPiece, "piece", "a tuple of four ints", a[2]);
         }
         const std::size_t k = a[3] == nullptr ? 10 : positive_count(kTopKPiece, "k", a[3]);
-        const ProfileMeasure measure = profile_measure(kTopKPiece, a[4]);
-        const unsigned threads = thread_count(kTopKPiece, "threads", a[5]);
-        const bool expanded = measure == ProfileMeasure::ExpandedJaccard;
+        const ProfileScoring scoring =
+            profile_scoring(kTopKPiece, a[4], a[5], ProfileMeasure::Phenomizer);
+        const unsigned threads = thread_count(kTopKPiece, "threads", a[6]);
+        wang_if_needed(kTopKPiece, index, scoring);
+        const bool expanded = scoring.measure == ProfileMeasure::ExpandedJaccard;
         const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
         ProfileNumbering numbering = call_numbering(index, std::array{a[0], a[1]});
         const CallProfiles queries({&kTopKPiece, "queries", expanded}, a[0], numbering, index);
@@ -496,7 +470,10 @@ PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                              "(for all-vs-all, equal or disjoint), not %R",
                                              a[2]));
         }
-        const NeighbourOrder order(candidates.name_texts());
+        std::optional<NeighbourOrder> made;
+        const NeighbourOrder& order = candidates.order() != nullptr
+                                          ? *candidates.order()
+                                          : made.emplace(candidates.name_texts());
         const std::size_t available = all_vs_all ? candidates.size() - (m > 0 ? 1 : 0)
                                                  : candidates.size();
         PartialNeighbours piece;
@@ -506,7 +483,8 @@ PyObject* top_k_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                 index, queries.profiles(), candidates.profiles(), all_vs_all,
                 {static_cast<std::size_t>(r0), static_cast<std::size_t>(r1)},
                 {static_cast<std::size_t>(c0), static_cast<std::size_t>(c1)}, order,
-                std::min(k, available), measure, {threads, &waiter, numbering.space()});
+                std::min(k, available), scoring,
+                {threads, &waiter, numbering.space(), queries.cache(), candidates.cache()});
         }
         const std::string bytes = save_partial_neighbours(piece);
         PyRef out = PyRef::steal(
@@ -610,8 +588,8 @@ PyMethodDef method(const FunctionSpec& f, Method fn, int extra_flags, const char
             METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
-// The construction and reading methods; the measure methods (index_measures.cpp) join them when
-// the type is made.
+// The construction and reading methods; the measure methods (index_measures.cpp) and the p-value
+// methods (index_pvalues.cpp) join them when the type is made.
 PyMethodDef g_own_methods[] = {
     method(kFromFile, from_file, METH_CLASS,
            "from_file($type, closure_file, *, information_content=None)\n--\n\n"
@@ -667,18 +645,19 @@ PyMethodDef g_own_methods[] = {
     method(kPrepare, prepare, 0,
            "prepare($self, profiles)\n--\n\n"
            "The named sets of terms of `profiles` (a mapping of str to sets of str) converted\n"
-           "once, as a PreparedProfiles: pass it instead of the mapping wherever candidates\n"
-           "are taken, for the same results without converting the sets on every call. Errors\n"
-           "as for the mapping; the object does not change when the mapping does."),
+           "once, as a PreparedProfiles: pass it instead of the mapping wherever named\n"
+           "profiles or sequences of sets are taken, for the same results without converting\n"
+           "the sets on every call. Errors as for the mapping; the object does not change when\n"
+           "the mapping does."),
     method(kTopKPiece, top_k_piece, 0,
            "_top_k_piece($self, queries, candidates, piece, *, k=10, measure='phenomizer', "
-           "threads=None)\n--\n\n"
-           "One piece of top_k(queries, candidates, k=k, measure=measure), for a search cut\n"
-           "into pieces: piece = (r0, r1, c0, c1), the pairs of the queries at positions\n"
-           "[r0, r1) (in the mapping's order) and the candidates at [c0, c1). With\n"
-           "candidates=None (all-vs-all) the two ranges are equal (each pair of the range once)\n"
-           "or disjoint (each pair once, for both queries). Returns the piece's lists as bytes\n"
-           "for _merge_top_k."),
+           "combine=None, threads=None)\n--\n\n"
+           "One piece of top_k(queries, candidates, k=k, measure=measure, combine=combine),\n"
+           "for a search cut into pieces: piece = (r0, r1, c0, c1), the pairs of the queries\n"
+           "at positions [r0, r1) (in the mapping's order) and the candidates at [c0, c1).\n"
+           "With candidates=None (all-vs-all) the two ranges are equal (each pair of the range\n"
+           "once) or disjoint (each pair once, for both queries). Returns the piece's lists as\n"
+           "bytes for _merge_top_k."),
     method(kMergeTopK, merge_top_k, METH_STATIC,
            "_merge_top_k(query_names, candidate_names, pieces, k)\n--\n\n"
            "The lists of a whole top_k search from the pieces that partition its pairs (each\n"
@@ -719,10 +698,12 @@ PyTypeObject* closure_index_type() {
         for (const FunctionSpec* f : kSpecs) {
             if (!intern_parameter_names(*f)) throw_pending();
         }
-        if (!intern_measure_parameters()) throw_pending();
+        if (!intern_measure_parameters() || !intern_pvalue_parameters()) throw_pending();
         g_methods.assign(std::begin(g_own_methods), std::end(g_own_methods));
         const std::span<const PyMethodDef> measures = measure_methods();
         g_methods.insert(g_methods.end(), measures.begin(), measures.end());
+        const std::span<const PyMethodDef> pvalues = pvalue_methods();
+        g_methods.insert(g_methods.end(), pvalues.begin(), pvalues.end());
         g_methods.push_back({nullptr, nullptr, 0, nullptr});
         for (PyType_Slot& slot : g_slots) {
             if (slot.slot == Py_tp_methods) slot.pfunc = g_methods.data();

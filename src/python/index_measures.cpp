@@ -19,6 +19,7 @@
 #include "python/index_input.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
+#include "python/prepared_profiles.hpp"
 #include "python/record_class.hpp"
 
 namespace ontarix::py {
@@ -110,6 +111,8 @@ Term name_argument(const FunctionSpec& f, const char* param, PyObject* obj) {
     return term_argument(f, param, obj);
 }
 
+}  // namespace
+
 // A term measure; absent: `fallback`.
 TermMeasure term_measure(const FunctionSpec& f, PyObject* obj, TermMeasure fallback) {
     if (obj == nullptr) return fallback;
@@ -153,6 +156,8 @@ ProfileScoring profile_scoring(const FunctionSpec& f, PyObject* measure, PyObjec
     return *scoring;
 }
 
+namespace {
+
 // Wang's table of the index, built on first use without the interpreter lock; a ValueError on an
 // index without edges.
 const WangTable* wang_table_for(const FunctionSpec& f, const ClosureIndex& index) {
@@ -167,6 +172,16 @@ const WangTable* wang_table_for(const FunctionSpec& f, const ClosureIndex& index
     return index.structure().wang_table();
 }
 
+}  // namespace
+
+const char* term_measure_name(TermMeasure measure) noexcept {
+    // The first two names are the other names of resnik and semantic_jaccard.
+    for (std::size_t i = 2; i < kTermMeasures.size(); ++i) {
+        if (kTermMeasures[i] == measure) return kTermNames[i];
+    }
+    return "semantic_jaccard";
+}
+
 const WangTable* wang_if_needed(const FunctionSpec& f, const ClosureIndex& index,
                                 TermMeasure measure) {
     return measure == TermMeasure::Wang ? wang_table_for(f, index) : nullptr;
@@ -177,6 +192,8 @@ const WangTable* wang_if_needed(const FunctionSpec& f, const ClosureIndex& index
     return scoring.measure == ProfileMeasure::Combined ? wang_if_needed(f, index, scoring.term)
                                                        : nullptr;
 }
+
+namespace {
 
 // ---- one pair of terms ------------------------------------------------------------------------
 
@@ -403,17 +420,20 @@ PyObject* similarity_matrix(PyObject* self, PyObject* const* args, Py_ssize_t na
         const unsigned threads = thread_count(kMatrix, "threads", a[4]);
         wang_if_needed(kMatrix, index, scoring);
         const bool expanded = scoring.measure == ProfileMeasure::ExpandedJaccard;
-        ProfileNumbering numbering(index);
-        const ProfileList rows = profile_sequence({&kMatrix, "sets1", expanded}, a[0], numbering, index);
         const bool symmetric = a[1] == nullptr || a[1] == Py_None;
-        const ProfileList cols = symmetric ? ProfileList()
-                                           : profile_sequence({&kMatrix, "sets2", expanded}, a[1],
-                                                              numbering, index);
-        const ProfileList& columns = symmetric ? rows : cols;
+        ProfileNumbering numbering = call_numbering(index, std::array{a[0], a[1]});
+        constexpr auto kSequence = CallProfiles::Form::Sequence;
+        const CallProfiles sets1({&kMatrix, "sets1", expanded}, a[0], numbering, index, kSequence);
+        const CallProfiles sets2 =
+            symmetric ? CallProfiles()
+                      : CallProfiles({&kMatrix, "sets2", expanded}, a[1], numbering, index, kSequence);
+        const ProfileList& rows = sets1.profiles();
+        const ProfileList& columns = symmetric ? rows : sets2.profiles();
         NumpyMatrix matrix(rows.size(), columns.size());
         InterpreterWaiter waiter;
         profile_similarity_matrix(index, rows, columns, symmetric, scoring, matrix.data(),
-                                  {threads, &waiter, numbering.space()});
+                                  {threads, &waiter, numbering.space(), sets1.cache(),
+                                   symmetric ? sets1.cache() : sets2.cache()});
         return matrix.take();
     });
 }
@@ -427,42 +447,30 @@ PyObject* top_k(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const unsigned threads = thread_count(kTopK, "threads", a[5]);
         wang_if_needed(kTopK, index, scoring);
         const bool expanded = scoring.measure == ProfileMeasure::ExpandedJaccard;
-        ProfileNumbering numbering(index);
-        const NamedProfiles queries =
-            named_profiles({&kTopK, "queries", expanded}, a[0], numbering, index);
         const bool all_vs_all = a[1] == nullptr || a[1] == Py_None;
-        const NamedProfiles others =
-            all_vs_all ? NamedProfiles()
-                       : named_profiles({&kTopK, "candidates", expanded}, a[1], numbering, index);
-        const NamedProfiles& candidates = all_vs_all ? queries : others;
+        ProfileNumbering numbering = call_numbering(index, std::array{a[0], a[1]});
+        const CallProfiles queries({&kTopK, "queries", expanded}, a[0], numbering, index);
+        const CallProfiles others =
+            all_vs_all ? CallProfiles()
+                       : CallProfiles({&kTopK, "candidates", expanded}, a[1], numbering, index);
+        const CallProfiles& candidates = all_vs_all ? queries : others;
 
         NeighbourLists found;
         {
-            // The names stay referenced by `queries` and `others`, so the views the core sorts
-            // by stay valid while other threads run.
+            // The names stay referenced by `queries` and `others` (or their prepared objects,
+            // which the call's arguments hold), so the views the core sorts by stay valid while
+            // other threads run.
             InterpreterWaiter waiter;
-            found = profile_top_k(index, queries.profiles, candidates.profiles, all_vs_all,
-                                  candidates.name_texts, k, scoring,
-                                  {threads, &waiter, numbering.space()});
+            const BatchOptions options{threads, &waiter, numbering.space(), queries.cache(),
+                                       candidates.cache()};
+            std::optional<NeighbourOrder> made;
+            const NeighbourOrder& order = candidates.order() != nullptr
+                                              ? *candidates.order()
+                                              : made.emplace(candidates.name_texts());
+            found = profile_top_k(index, queries.profiles(), candidates.profiles(), all_vs_all,
+                                  order, k, scoring, options);
         }
-        const GcPause pause;
-        PyRef out = PyRef::steal(PyDict_New());
-        if (!out) throw_pending();
-        for (std::size_t q = 0; q < queries.names.size(); ++q) {
-            const std::size_t first = found.begin[q];
-            const std::size_t last = found.begin[q + 1];
-            PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
-            if (!list) throw_pending();
-            for (std::size_t i = first; i < last; ++i) {
-                PyRef score = float_to_py(found.items[i].score);
-                PyObject* entry =
-                    PyTuple_Pack(2, candidates.names[found.items[i].candidate].get(), score.get());
-                if (entry == nullptr) throw_pending();
-                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
-            }
-            if (PyDict_SetItem(out.get(), queries.names[q].get(), list.get()) < 0) throw_pending();
-        }
-        return out;
+        return neighbour_dict(queries.names(), candidates.names(), found);
     });
 }
 
@@ -560,6 +568,29 @@ const PyMethodDef g_methods[] = {
 #undef TERM_MEASURES
 
 }  // namespace
+
+// {query name: [(candidate name, score), ...]} of lists in query order; names by position.
+PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> candidate_names,
+                     const NeighbourLists& found) {
+    const GcPause pause;
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) throw_pending();
+    for (std::size_t q = 0; q < query_names.size(); ++q) {
+        const std::size_t first = found.begin[q];
+        const std::size_t last = found.begin[q + 1];
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(last - first)));
+        if (!list) throw_pending();
+        for (std::size_t i = first; i < last; ++i) {
+            PyRef score = float_to_py(found.items[i].score);
+            PyObject* entry =
+                PyTuple_Pack(2, candidate_names[found.items[i].candidate].get(), score.get());
+            if (entry == nullptr) throw_pending();
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - first), entry);
+        }
+        if (PyDict_SetItem(out.get(), query_names[q].get(), list.get()) < 0) throw_pending();
+    }
+    return out;
+}
 
 bool intern_measure_parameters() noexcept {
     for (const FunctionSpec* f : kSpecs) {

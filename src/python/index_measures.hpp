@@ -11,11 +11,38 @@
 #include <span>
 
 #include "core/closure_index.hpp"
+#include "core/profile_measures.hpp"
+#include "core/term_measures.hpp"
+#include "core/top_k_lists.hpp"
+#include "python/call_boundary.hpp"
+#include "python/py_ref.hpp"
 
 namespace ontarix::py {
 
 // The core index of an instance of ClosureIndex (closure_index_class.cpp).
 const ClosureIndex& index_of(PyObject* self);
+
+// A term measure named by `obj` (the parameter 'measure' of f); absent: `fallback`.
+TermMeasure term_measure(const FunctionSpec& f, PyObject* obj, TermMeasure fallback);
+
+// A term measure with a combine, or a profile measure (which takes none), named by the
+// parameters 'measure' and 'combine' of f (a combine of None: 'funsimavg'); absent: `fallback`.
+ProfileScoring profile_scoring(const FunctionSpec& f, PyObject* measure, PyObject* combine,
+                               ProfileScoring fallback);
+
+// The name of a term measure, as the parameter takes it ('resnik' for both of its names).
+const char* term_measure_name(TermMeasure measure) noexcept;
+
+// Wang's table of the index when the measure is Wang's (built on first use, without the
+// interpreter lock); null for any other measure. ValueError for Wang's on an index without edges.
+const WangTable* wang_if_needed(const FunctionSpec& f, const ClosureIndex& index,
+                                TermMeasure measure);
+const WangTable* wang_if_needed(const FunctionSpec& f, const ClosureIndex& index,
+                                const ProfileScoring& scoring);
+
+// {query name: [(candidate name, score), ...]}, the lists in query order; names by position.
+PyRef neighbour_dict(std::span<const PyRef> query_names, std::span<const PyRef> candidate_names,
+                     const NeighbourLists& found);
 
 // Interns the measure methods' parameter names; false with a Python error set on failure.
 bool intern_measure_parameters() noexcept;

@@ -7,6 +7,7 @@
 #include "python/closure_index_class.hpp"
 #include "python/functions.hpp"
 #include "python/interpreter_waiter.hpp"
+#include "python/null_distributions_class.hpp"
 #include "python/panic.hpp"
 #include "python/prepared_profiles.hpp"
 #include "python/py_ref.hpp"
@@ -90,6 +91,7 @@ PyObject* init_module() {
     }
     add_class(module.get(), closure_index_type());
     add_class(module.get(), prepared_profiles_type());
+    add_class(module.get(), null_distributions_type());
     return module.release();
 }
 

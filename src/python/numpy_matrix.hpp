@@ -1,4 +1,4 @@
-// The result matrices of the index's batches: C-contiguous float64 NumPy arrays.
+// The result matrices (and vectors) of the index's batches: C-contiguous float64 NumPy arrays.
 //
 // NumPy is imported only when a matrix is made, so importing this module never pays for it. The
 // array is allocated, and its buffer taken, before any work starts: a matrix that cannot exist
@@ -11,6 +11,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <span>
 
 #include "python/py_ref.hpp"
 
@@ -20,6 +21,8 @@ class NumpyMatrix {
 public:
     // A new (rows, cols) float64 array, contents undefined.
     NumpyMatrix(std::size_t rows, std::size_t cols);
+    // A new one-dimensional float64 array of `length` values, contents undefined.
+    explicit NumpyMatrix(std::size_t length);
     NumpyMatrix(const NumpyMatrix&) = delete;
     NumpyMatrix& operator=(const NumpyMatrix&) = delete;
     ~NumpyMatrix();
@@ -29,6 +32,9 @@ public:
     PyRef take();
 
 private:
+    // The array of shape `dims` (of `bytes` bytes in all) and its checked buffer.
+    void make(std::span<const Py_ssize_t> dims, std::size_t bytes);
+
     PyRef array_;
     Py_buffer view_{};
     bool has_view_ = false;

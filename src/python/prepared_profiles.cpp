@@ -26,6 +26,12 @@ const PreparedProfiles& data_of(PyObject* self) {
     return *reinterpret_cast<PreparedObject*>(self)->data;
 }
 
+// The parts made from the rest once it is complete.
+void finish(PreparedProfiles& p, const ClosureIndex& index) {
+    p.order.emplace(p.name_texts);
+    p.cache = std::make_unique<ProfileCache>(index, p.profiles);
+}
+
 PyRef wrap(std::unique_ptr<PreparedProfiles> data) {
     PyTypeObject* type = prepared_profiles_type();
     PyObject* self = type->tp_alloc(type, 0);
@@ -180,6 +186,7 @@ PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
             throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
         }
         if (a[3] != Py_None) p->first_non_subject = PyRef::borrow(a[3]);
+        finish(*p, *index);
         return wrap(std::move(p));
     });
 }
@@ -230,11 +237,12 @@ PyGetSetDef g_getset[] = {
 constexpr const char kDoc[] =
     "Named sets of terms converted once for a ClosureIndex (made by ClosureIndex.prepare).\n"
     "\n"
-    "Accepted wherever the index takes named profiles as candidates, with the results of\n"
-    "the mapping they were made from, without converting the sets again. Immutable;\n"
-    "len() is the number of profiles and .names their names. Valid for the index that\n"
-    "made it and for every index sharing its terms (with_information_content). Pickles\n"
-    "together with its index.";
+    "Accepted wherever the index takes named profiles (top_k's queries and candidates,\n"
+    "pvalues, null_distributions) or a sequence of sets (similarity_matrix: the profiles\n"
+    "in order), with the results of the mapping they were made from, without converting\n"
+    "the sets again. Immutable; len() is the number of profiles and .names their names.\n"
+    "Valid for the index that made it and for every index sharing its terms\n"
+    "(with_information_content). Pickles together with its index.";
 
 PyType_Slot g_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
@@ -283,6 +291,7 @@ PyRef prepare_profiles(const FunctionSpec& f, PyObject* index_object, const Clos
     p->name_texts = std::move(converted.name_texts);
     p->profiles = std::move(converted.profiles);
     for (const Term text : numbering.absent_texts()) p->absent_texts.push_back(p->arena.store(text));
+    finish(*p, index);
     return wrap(std::move(p));
 }
 
@@ -295,10 +304,14 @@ ProfileNumbering call_numbering(const ClosureIndex& index, std::span<PyObject* c
 }
 
 CallProfiles::CallProfiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
-                           const ClosureIndex& index) {
+                           const ClosureIndex& index, Form form) {
     prepared_ = prepared_of(obj);
     if (prepared_ == nullptr) {
-        converted_ = named_profiles(rules, obj, numbering, index);
+        if (form == Form::Named) {
+            converted_ = named_profiles(rules, obj, numbering, index);
+        } else {
+            converted_.profiles = profile_sequence(rules, obj, numbering, index);
+        }
         return;
     }
     if (prepared_->structure != index.shared_structure()) {
@@ -340,6 +353,14 @@ std::span<const PyRef> CallProfiles::names() const noexcept {
 
 std::span<const Term> CallProfiles::name_texts() const noexcept {
     return prepared_ != nullptr ? std::span<const Term>(prepared_->name_texts) : converted_.name_texts;
+}
+
+const ProfileCache* CallProfiles::cache() const noexcept {
+    return prepared_ != nullptr ? prepared_->cache.get() : nullptr;
+}
+
+const NeighbourOrder* CallProfiles::order() const noexcept {
+    return prepared_ != nullptr ? &*prepared_->order : nullptr;
 }
 
 const ProfileList& CallProfiles::profiles() const noexcept {

@@ -18,13 +18,17 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "core/batch_scoring.hpp"
 #include "core/closure_index.hpp"
+#include "core/profile_cache.hpp"
 #include "core/string_arena.hpp"
+#include "core/top_k_lists.hpp"
 #include "python/call_boundary.hpp"
 #include "python/index_input.hpp"
 #include "python/py_ref.hpp"
@@ -40,6 +44,12 @@ struct PreparedProfiles {
     StringArena arena;             // declared before the views of it
     std::vector<Term> absent_texts;  // number index.size() + i -> text
     PyRef first_non_subject;       // the first term met that is no subject, as given; or null
+    // The names' order for top-k lists, made once: sorting thousands of names would cost a call
+    // more than its scoring.
+    std::optional<NeighbourOrder> order;
+    // What the kernels derive from the profiles for the index that made the object (which
+    // index_object keeps alive), made on first use.
+    std::unique_ptr<ProfileCache> cache;
 };
 
 // Borrowed reference to the class, created on first call.
@@ -56,17 +66,27 @@ PyRef prepare_profiles(const FunctionSpec& f, PyObject* index_object, const Clos
 // numbering of the first prepared object among them, if any.
 ProfileNumbering call_numbering(const ClosureIndex& index, std::span<PyObject* const> args);
 
-// One named-profiles argument of a call, a mapping or a PreparedProfiles, in the call's numbering.
+// One profiles argument of a call, in the call's numbering: a PreparedProfiles, or what the
+// parameter takes otherwise -- a mapping of names to sets (Form::Named), or a sequence of sets
+// (Form::Sequence; a prepared object then stands for the sequence of its profiles, in order).
 class CallProfiles {
 public:
+    enum class Form : std::uint8_t { Named, Sequence };
+
     CallProfiles() = default;
     CallProfiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
-                 const ClosureIndex& index);
+                 const ClosureIndex& index, Form form = Form::Named);
 
+    // The names (empty for a sequence that was not prepared).
     std::span<const PyRef> names() const noexcept;
     std::span<const Term> name_texts() const noexcept;
     const ProfileList& profiles() const noexcept;
-    std::size_t size() const noexcept { return names().size(); }
+    std::size_t size() const noexcept { return profiles().size(); }
+    // The prepared object this argument is, or null.
+    const PreparedProfiles* prepared() const noexcept { return prepared_; }
+    // What a prepared object keeps for the kernels and for top-k lists (null otherwise).
+    const ProfileCache* cache() const noexcept;
+    const NeighbourOrder* order() const noexcept;
 
 private:
     const PreparedProfiles* prepared_ = nullptr;

@@ -71,6 +71,8 @@ _TermMeasure = Literal[
 _ProfileMeasure = Literal["phenomizer", "jaccard", "expanded_jaccard", "simgic"] | _TermMeasure
 _CompareMeasure = Literal["phenomizer"] | _TermMeasure
 _Combine = Literal["funsimavg", "funsimmax", "bma", "max", "avg", "directed"]
+# Named profiles, as a mapping or prepared (ClosureIndex.prepare).
+_Named = Mapping[str, AbstractSet[str]] | PreparedProfiles
 
 @final
 class ClosureIndex:
@@ -146,8 +148,8 @@ class ClosureIndex:
     ) -> npt.NDArray[np.float64]: ...
     def similarity_matrix(
         self,
-        sets1: Iterable[AbstractSet[str]],
-        sets2: Iterable[AbstractSet[str]] | None = None,
+        sets1: Iterable[AbstractSet[str]] | PreparedProfiles,
+        sets2: Iterable[AbstractSet[str]] | PreparedProfiles | None = None,
         *,
         measure: _ProfileMeasure = ...,
         combine: _Combine | None = None,
@@ -155,8 +157,8 @@ class ClosureIndex:
     ) -> npt.NDArray[np.float64]: ...
     def top_k(
         self,
-        queries: Mapping[str, AbstractSet[str]],
-        candidates: Mapping[str, AbstractSet[str]] | None = None,
+        queries: _Named,
+        candidates: _Named | None = None,
         *,
         k: int = ...,
         measure: _ProfileMeasure = ...,
@@ -164,15 +166,38 @@ class ClosureIndex:
         threads: int | None = None,
     ) -> dict[str, list[tuple[str, float]]]: ...
     def prepare(self, profiles: Mapping[str, AbstractSet[str]]) -> PreparedProfiles: ...
+    def pvalues(
+        self,
+        query: AbstractSet[str],
+        candidates: _Named,
+        *,
+        measure: _ProfileMeasure = ...,
+        combine: _Combine | None = None,
+        pool: Iterable[str] | None = None,
+        method: Literal["exact", "sampling"] = ...,
+        samples: int = ...,
+        seed: int = ...,
+        threads: int | None = None,
+    ) -> npt.NDArray[np.float64]: ...
+    def null_distributions(
+        self,
+        candidates: _Named,
+        query_size: int,
+        *,
+        measure: _TermMeasure = ...,
+        pool: Iterable[str] | None = None,
+        threads: int | None = None,
+    ) -> NullDistributions: ...
     # A search cut into pieces (ontarix_tools' cluster entry point); not for direct use.
     def _top_k_piece(
         self,
-        queries: Mapping[str, AbstractSet[str]] | PreparedProfiles,
-        candidates: Mapping[str, AbstractSet[str]] | PreparedProfiles | None,
+        queries: _Named,
+        candidates: _Named | None,
         piece: tuple[int, int, int, int],
         *,
         k: int = ...,
-        measure: Literal["phenomizer", "jaccard", "expanded_jaccard"] = ...,
+        measure: _ProfileMeasure = ...,
+        combine: _Combine | None = None,
         threads: int | None = None,
     ) -> bytes: ...
     @staticmethod
@@ -189,6 +214,21 @@ class ClosureIndex:
 class PreparedProfiles:
     @property
     def names(self) -> tuple[str, ...]: ...
+    def __len__(self) -> int: ...
+
+# The null distributions of exact p-values for candidates and one query size
+# (ClosureIndex.null_distributions); not constructible directly.
+@final
+class NullDistributions:
+    def pvalues(self, query: AbstractSet[str], *, threads: int | None = None) -> npt.NDArray[np.float64]: ...
+    @property
+    def query_size(self) -> int: ...
+    @property
+    def measure(self) -> str: ...
+    @property
+    def candidates(self) -> PreparedProfiles: ...
+    @property
+    def grid_steps(self) -> npt.NDArray[np.float64]: ...
     def __len__(self) -> int: ...
 
 def closure_from_relationships(

@@ -380,6 +380,23 @@ def generator_mutating_earlier_sets():
 VALUE_FOR_Q = "ClosureIndex.top_k() argument 'queries' value for 'q'"
 
 
+# a -> r, b -> r: a query of "b" scores IC(b) against {"b"}, and the pool term "a" only IC(r).
+RANKING = o.ClosureIndex({"a": {"p": {"a", "r"}}, "b": {"p": {"b", "r"}}, "r": {"p": {"r"}}})
+
+
+def pvalues_while_the_pool_empties_the_candidates():
+    candidates = {fresh(f"c{i}"): {fresh("a"), fresh("b")} for i in range(50)}
+    expected = RANKING.pvalues({"a"}, dict(candidates), pool=["a", "b", "r"], method="sampling", samples=200)
+
+    def pool():
+        candidates.clear()
+        gc.collect()
+        yield from ["a", "b", "r"]
+
+    got = RANKING.pvalues({"a"}, candidates, pool=pool(), method="sampling", samples=200)
+    return list(got) == list(expected)
+
+
 def case(id, call, expected):
     return pytest.param(call, expected, id=id)
 
@@ -476,6 +493,12 @@ CASES = [
     case("index-sequence-changes-earlier-sets", generator_mutating_earlier_sets, [[1.0, 0.0], [0.0, 1.0]]),
     # a custom information content that empties the table it is given with
     case("index-ic-clears-the-table", index_with_clearing_ic, ({}, 1.5, ["b", "r"])),
+    # p-values: a pool whose iteration runs Python code, lying strs, text that cannot be encoded
+    case("pool-iteration-empties-the-candidates", lambda: pvalues_while_the_pool_empties_the_candidates(), True),
+    case("pool-str-never-equal", lambda: round(RANKING.pvalues({"b"}, {"x": {"b"}}, pool=[NeverEqual("a"), NeverEqual("a"), "b"])[0], 5), 0.5),
+    case("query-surrogate", lambda: RANKING.pvalues({"\ud800"}, {"x": {"a"}}), err(UnicodeEncodeError, SURROGATE)),
+    case("pool-surrogate", lambda: RANKING.pvalues({"a"}, {"x": {"a"}}, pool=["a", "\ud800"]), err(UnicodeEncodeError, SURROGATE)),
+    case("pool-raises-panic", lambda: RANKING.pvalues({"a"}, {"x": {"a"}}, pool=PanickingIterator()), err(Panic, UNWRAPPED)),
 ]
 
 
@@ -687,6 +710,11 @@ INDEX_SCENARIOS = {
     "index-with-ic": "fn, args, post = idx.with_information_content, ({'anc3': 2.0, 'root': Score()},), lambda i: i.information_content('anc3')",
     "index-prepare": "fn, args, post = idx.prepare, (profiles,), len",
     "index-annotation-ic": "fn, args, kwargs, post = idx.annotation_information_content, (profiles,), {'count': 'annotations'}, sorted",
+    "index-top-k-prepared": "fn, args, kwargs = idx.top_k, ({'q': set_a}, idx.prepare(profiles)), {'k': 3}",
+    "index-pvalues": "fn, args, kwargs, post = idx.pvalues, (set_a, idx.prepare(profiles)), {'measure': 'lin', 'pool': sorted(set_b)}, list",
+    "index-pvalues-sampling": "fn, args, kwargs, post = idx.pvalues, (set_a, profiles), {'method': 'sampling', 'samples': 20, 'combine': 'bma'}, list",
+    "index-null-distributions": "fn, args, post = idx.null_distributions, (profiles, 2), len",
+    "index-null-distributions-load": "dist = idx.null_distributions(profiles, 2)\nfn, args, post = type(dist)._from_state, dist.__reduce__()[1], lambda d: list(d.pvalues({'term1', 'x'}))",
 }
 NOMEMORY_SCENARIOS.update({name: INDEX_SETUP + setup for name, setup in INDEX_SCENARIOS.items()})
 

@@ -94,6 +94,15 @@ def named(n):
     return {s(f"q{i}"): terms("a", i % 4 + 1) | {s("t2")} for i in range(n)}
 
 
+def ranked():
+    """An index, prepared candidates (one lacks a term of the index) and kept null distributions."""
+    idx = index()
+    candidates = named(5)
+    candidates[s("odd")] = {s("t3"), s("zz")}
+    prepared = idx.prepare(candidates)
+    return idx, prepared, idx.null_distributions(prepared, 2)
+
+
 def changing_scores():
     d = {s("a"): 1.0}
     d[s("b")] = Grows(d)
@@ -184,6 +193,16 @@ SCENARIOS = {
     "index-top-k-directed": lambda p: (index().top_k, (named(6),), {"k": 2, "measure": s("resnik"), "combine": s("directed")}, None),
     "index-combine-refused": lambda p: (index().similarity_matrix, (list(named(2).values()),), {"measure": s("jaccard"), "combine": s("bma")}, ValueError),
     "index-wang-without-edges": lambda p: (index().similarity, (terms("t", 2), terms("a", 2)), {"measure": s("wang")}, ValueError),
+    "index-top-k-prepared": lambda p: (lambda i, c, _: (i.top_k, (named(3), c), {"k": 2}, None))(*ranked()),
+    "index-pvalues": lambda p: (index().pvalues, (terms("t", 3) | {s("zz")}, named(5)), {"measure": s("lin")}, None),
+    "index-pvalues-sampling": lambda p: (index().pvalues, (terms("t", 3), named(5)), {"method": s("sampling"), "samples": 30, "combine": s("bma"), "pool": [s("t1"), s("a2"), s("zz")]}, None),
+    "index-pvalues-prepared-sets": lambda p: (lambda i, c, _: (i.pvalues, (terms("t", 2), c), {"method": s("sampling"), "samples": 30, "measure": s("simgic")}, None))(*ranked()),
+    "index-pvalues-empty-pool": lambda p: (index().pvalues, (terms("t", 3), named(5)), {"pool": []}, ValueError),
+    "index-pvalues-bad-seed": lambda p: (index().pvalues, (terms("t", 3), named(5)), {"method": s("sampling"), "seed": -1}, ValueError),
+    "null-distributions": lambda p: (index().null_distributions, (named(4), 3), {"pool": terms("a", 5)}, None),
+    "null-distributions-pvalues": lambda p: (ranked()[2].pvalues, ({s("t1"), s("zz")},), {}, None),
+    "null-distributions-wrong-size": lambda p: (ranked()[2].pvalues, (terms("t", 3),), {}, ValueError),
+    "null-distributions-state": lambda p: (lambda d: (type(d)._from_state, d.__reduce__()[1], {}, None))(ranked()[2]),
 }
 
 

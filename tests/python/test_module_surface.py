@@ -19,7 +19,7 @@ NAMES = [
 # ontarix.__all__ is exactly the eight original functions, in table order; what was added since is
 # reachable as module attributes only.
 ALL = NAMES[:8]
-EXTENSIONS = ["ClosureIndex", "PreparedProfiles"] + NAMES[8:]
+EXTENSIONS = ["ClosureIndex", "PreparedProfiles", "NullDistributions"] + NAMES[8:]
 
 SIGNATURES = {
     "run": "(input_file, closure_file)",

@@ -43,6 +43,11 @@ row_sums = index.similarity_matrix([{"A"}, {"B"}]).sum(axis=1)
 lin_bma: float = index.similarity({"A"}, {"B"}, measure="lin", combine="bma") + index.term_similarity(
     "A", "B", measure="graph_ic"
 )
+prepared = index.prepare({"x": {"A"}, "y": {"B"}})
+ranked: dict[str, list[tuple[str, float]]] = index.top_k({"q": {"A"}}, prepared, k=1)
+p_values = index.pvalues({"A"}, prepared, measure="lin", method="sampling", samples=1000, seed=2)
+kept: ontarix.NullDistributions = index.null_distributions(prepared, 1, pool=["A", "B"])
+later = kept.pvalues({"B"}, threads=1)[0] + p_values[0] + kept.grid_steps.max()
 ancestors: dict[str, dict[str, set[str]]] = ontarix.closure_from_relationships(
     [("A", "is_a", "B")], follow={"is_a"}, reflexive=True, label="is_a"
 )
