@@ -209,3 +209,18 @@ def test_pvalues_are_those_of_the_directed_score(files, method, options, measure
 
 def rows_score(rows, obj):
     return next(score for o, score, *_ in rows if o == obj)
+
+
+@needs_pvalues
+def test_kept_distributions_give_the_same_ranking(files):
+    from ontarix_tools.rank import rank_candidates
+
+    d, profiles, names, terms = files
+    index = read_obo_index(d / "hp.obo")
+    prepared = index.prepare(profiles)
+    kept = {}
+    for query in ({terms[5], terms[17]}, {terms[2], terms[33]}, {terms[9], terms[20], terms[30]}):
+        fresh = rank_candidates(index, query, profiles, names=names)
+        assert rank_candidates(index, query, profiles, names=names, prepared=prepared,
+                               null_distributions=kept) == fresh
+    assert sorted(kept) == [2, 3]

@@ -20,7 +20,7 @@ import json
 import math
 import os
 import sys
-from collections.abc import Iterable, Mapping, Sequence, Set
+from collections.abc import Iterable, Mapping, MutableMapping, Sequence, Set
 from typing import TYPE_CHECKING, Any, NamedTuple, TextIO
 
 from ontarix_tools._measures import (COMBINE_HELP, COMBINES, IC_MEASURES, MEASURES_HELP,
@@ -61,7 +61,8 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
                     candidates: Mapping[str, Set[str]], *,
                     names: Mapping[str, str] | None = None, measure: str = "resnik",
                     combine: str | None = None, pvalues: str = "exact",
-                    prepared: ontarix.PreparedProfiles | None = None) -> list[Ranked]:
+                    prepared: ontarix.PreparedProfiles | None = None,
+                    null_distributions: MutableMapping[int, Any] | None = None) -> list[Ranked]:
     """Every candidate scored against query, best first.
 
     The score is measure (+ combine, for a term measure; None is funsimavg) of the query against
@@ -72,6 +73,10 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
 
     prepared: index.prepare(candidates), when the caller keeps one. names: the candidates' names
     (missing ones are "").
+    null_distributions: a dict the caller keeps between queries against the same index,
+        candidates and measure, for exact p-values: it maps a query size to the candidates'
+        score distributions (index.null_distributions), made on the first query of that size,
+        so that later ones cost a fraction of the first.
 
     Raises ValueError for a p-value method other than exact, sampling or none, or p-values asked
     of a profile measure without term scores (jaccard, expanded_jaccard, simgic), and what the
@@ -93,7 +98,14 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
         from ontarix_tools.stats import benjamini_hochberg
 
         engine: Any = index  # p-values are newer than some indexes' type stubs
-        values = engine.pvalues(query, prepared, measure=directed, method=pvalues)
+        if pvalues == "exact" and null_distributions is not None:
+            null = null_distributions.get(len(query))
+            if null is None:
+                null = null_distributions[len(query)] = engine.null_distributions(
+                    prepared, len(query), measure=directed)
+            values = null.pvalues(query)
+        else:
+            values = engine.pvalues(query, prepared, measure=directed, method=pvalues)
         p, q = values.tolist(), benjamini_hochberg(values).tolist()
     ids = list(candidates)
 
@@ -182,7 +194,7 @@ def read_candidates(path: str) -> Annotations:
 
 
 def with_ic(index: ontarix.ClosureIndex, choice: str,
-            profiles: Mapping[str, Iterable[str]]) -> ontarix.ClosureIndex:
+            profiles: Mapping[Any, Iterable[str]]) -> ontarix.ClosureIndex:
     """The index with the information content --ic names: "closure" (the index's own),
     "annotations" (estimated from the candidates' profiles, objects counted) or a file of
     "term,value" lines."""
