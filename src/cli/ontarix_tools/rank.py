@@ -71,8 +71,9 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
     computes none. q-values are Benjamini-Hochberg over every candidate. Rows are ordered by score
     (highest first, nan last), ties by p-value (smallest first), then by id; rank counts from 1.
 
-    prepared: index.prepare(candidates), when the caller keeps one. names: the candidates' names
-    (missing ones are "").
+    query: terms of the index (one it lacks would score as a term without ancestors, and count
+        in the size of the random queries). prepared: index.prepare(candidates), when the caller
+        keeps one. names: the candidates' names (missing ones are "").
     null_distributions: a dict the caller keeps between queries against the same index,
         candidates and measure, for exact p-values: it maps a query size to the candidates'
         score distributions (index.null_distributions), made on the first query of that size,
@@ -85,8 +86,8 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
     if pvalues not in PVALUE_METHODS:
         raise ValueError(f"pvalues must be one of {', '.join(map(repr, PVALUE_METHODS))}, "
                          f"not {pvalues!r}")
-    directed = term_measure(measure)
-    if pvalues != "none" and directed is None:
+    scored_terms = term_measure(measure)
+    if pvalues != "none" and scored_terms is None:
         raise ValueError(f"measure {measure!r} has no term scores, so no directed score to give "
                          'p-values: pass pvalues="none"')
     if prepared is None:
@@ -102,17 +103,19 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
             null = null_distributions.get(len(query))
             if null is None:
                 null = null_distributions[len(query)] = engine.null_distributions(
-                    prepared, len(query), measure=directed)
+                    prepared, len(query), measure=scored_terms)
             values = null.pvalues(query)
         else:
-            values = engine.pvalues(query, prepared, measure=directed, method=pvalues)
+            values = engine.pvalues(query, prepared, measure=scored_terms, method=pvalues)
         p, q = values.tolist(), benjamini_hochberg(values).tolist()
     ids = list(candidates)
 
     def order(i: int) -> tuple[bool, float, bool, float, str]:
+        # nan sorts last by the flags; as 0.0 in the value it keeps the key totally ordered.
         score = scores[i]
         pv = math.nan if p is None else p[i]
-        return (score != score, -score, pv != pv, pv, ids[i])
+        return (score != score, -score if score == score else 0.0, pv != pv,
+                pv if pv == pv else 0.0, ids[i])
 
     shown = names or {}
     return [Ranked(rank, ids[i], shown.get(ids[i], ""), scores[i],
@@ -273,18 +276,22 @@ class _Stages:
     at all when not shown. The bar is cleared when done, leaving the terminal to the output."""
 
     def __init__(self, show: bool, steps: int) -> None:
+        self.show = show
+        self.steps = steps
         self.bar: Any = None
-        if show:
-            from tqdm import tqdm  # type: ignore[import-untyped]
-
-            self.bar = tqdm(total=steps, file=sys.stderr, leave=False,
-                            bar_format="{desc} {bar:20} {n_fmt}/{total_fmt} [{elapsed}]")
 
     def start(self, what: str) -> None:
-        if self.bar is not None:
-            if self.bar.desc:
-                self.bar.update(1)
-            self.bar.set_description_str(f"{PROG}: {what}")
+        if not self.show:
+            return
+        desc = f"{PROG}: {what}"
+        if self.bar is None:
+            from tqdm import tqdm  # type: ignore[import-untyped]
+
+            self.bar = tqdm(total=self.steps, desc=desc, file=sys.stderr, leave=False,
+                            bar_format="{desc} {bar:20} {n_fmt}/{total_fmt} [{elapsed}]")
+        else:
+            self.bar.update(1)
+            self.bar.set_description_str(desc)
 
     def close(self) -> None:
         if self.bar is not None:
