@@ -7,6 +7,7 @@
 #include "core/batch_driver.hpp"
 #include "core/batch_kernel.hpp"
 #include "core/fault.hpp"
+#include "core/lock_free_section.hpp"
 #include "core/profile_kernels.hpp"
 #include "core/term_kernels.hpp"
 
@@ -23,11 +24,33 @@ const WangTable& wang_of(const ClosureIndex& index) {
     return *table;
 }
 
+// A kernel's tables (a profile list's unions or expansions, Wang's contributions) can take a
+// while for large inputs, so they are built without the host's lock; it is taken back before
+// the runner, which releases it again for the cells, starts. body(kernel) runs with the lock held.
+template <class Body>
+class UnlockedSetup {
+public:
+    UnlockedSetup(const BatchOptions& options, Body& body) : body_(body) {
+        if (options.waiter != nullptr) section_.emplace(*options.waiter);
+    }
+    template <class Kernel>
+    void operator()(const Kernel& kernel) {
+        section_.reset();
+        body_(kernel);
+    }
+
+private:
+    Body& body_;
+    std::optional<LockFreeSection> section_;
+};
+
 // Runs `body(kernel)` with the term kernel of `measure` over rows and cols.
 template <class Body>
 void with_term_kernel(const ClosureIndex& index, std::span<const std::uint32_t> rows,
-                      std::span<const std::uint32_t> cols, TermMeasure measure, Body&& body) {
+                      std::span<const std::uint32_t> cols, TermMeasure measure,
+                      const BatchOptions& options, Body&& plain_body) {
     using kernels::RankTerms;
+    UnlockedSetup body(options, plain_body);
     switch (measure) {
         case TermMeasure::Resnik:
             return body(RankTerms<TermMeasure::Resnik>(index, rows, cols));
@@ -102,7 +125,8 @@ void with_combine_kernel(const ClosureIndex& index, const ProfileList& rows,
 template <class Body>
 void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
                          const ProfileList& cols, bool same, const ProfileScoring& scoring,
-                         Body&& body) {
+                         const BatchOptions& options, Body&& plain_body) {
+    UnlockedSetup body(options, plain_body);
     if (scoring.is_phenomizer()) {
         const ProfileList col_unions = scored_union_lists(index, cols);
         body(kernels::PhenomizerProfiles(index, rows, cols, col_unions));
@@ -140,7 +164,7 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
 void term_similarity_matrix(const ClosureIndex& index, std::span<const std::uint32_t> rows,
                             std::span<const std::uint32_t> cols, bool symmetric,
                             TermMeasure measure, double* out, const BatchOptions& options) {
-    with_term_kernel(index, rows, cols, measure, [&](const auto& kernel) {
+    with_term_kernel(index, rows, cols, measure, options, [&](const auto& kernel) {
         fill_matrix(kernel, rows.size(), cols.size(), symmetric, out, options);
     });
 }
@@ -149,7 +173,7 @@ void profile_similarity_matrix(const ClosureIndex& index, const ProfileList& row
                                const ProfileList& cols, bool symmetric,
                                const ProfileScoring& scoring, double* out,
                                const BatchOptions& options) {
-    with_profile_kernel(index, rows, cols, symmetric, scoring, [&](const auto& kernel) {
+    with_profile_kernel(index, rows, cols, symmetric, scoring, options, [&](const auto& kernel) {
         fill_matrix(kernel, rows.size(), cols.size(), symmetric && scoring.symmetric(), out,
                     options);
     });
@@ -162,7 +186,8 @@ NeighbourLists profile_top_k(const ClosureIndex& index, const ProfileList& queri
     const NeighbourOrder order(candidate_names);
     NeighbourLists out;
     // A measure that is not symmetric (directed) scores both directions of every pair.
-    with_profile_kernel(index, queries, candidates, all_vs_all, scoring, [&](const auto& kernel) {
+    with_profile_kernel(index, queries, candidates, all_vs_all, scoring, options,
+                        [&](const auto& kernel) {
         out = batch::collect_top_k(kernel, queries.size(), candidates.size(),
                                    {all_vs_all, scoring.symmetric()}, order, k, options);
     });
@@ -176,7 +201,8 @@ PartialNeighbours profile_top_k_piece(const ClosureIndex& index, const ProfileLi
                                       const NeighbourOrder& order, std::size_t k,
                                       const ProfileScoring& scoring, const BatchOptions& options) {
     PartialNeighbours out;
-    with_profile_kernel(index, queries, candidates, all_vs_all, scoring, [&](const auto& kernel) {
+    with_profile_kernel(index, queries, candidates, all_vs_all, scoring, options,
+                        [&](const auto& kernel) {
         out = batch::collect_top_k_piece(kernel, queries.size(), rows.first, rows.second,
                                          cols.first, cols.second,
                                          {all_vs_all, scoring.symmetric()}, order, k, options);

@@ -6,61 +6,17 @@
 #include <type_traits>
 
 #include "core/fault.hpp"
+#include "core/stored_form.hpp"
 #include "core/utf8.hpp"
 
 namespace ontarix {
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "the stored form is written in the machine's own byte order, which must be little-endian");
 
 constexpr std::string_view kMagicPrefix{"ONTXIDX", 7};
 constexpr char kVersion = 2;
 constexpr std::uint64_t kCustomIc = 1;
 constexpr std::uint64_t kEdges = 2;
 constexpr std::uint64_t kFrequencies = 4;
-
-template <class T>
-void put(std::string& out, T value) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
-
-[[noreturn]] void invalid(const char* what) {
-    raise_fault(std::string("invalid ClosureIndex state: ") + what,
-                FaultCause{FaultCause::Kind::Content, 0, 0, 0, what});
-}
-
-class Reader {
-public:
-    explicit Reader(std::string_view data) : data_(data) {}
-
-    template <class T>
-    T get() {
-        T value;
-        std::memcpy(&value, take(sizeof(T)), sizeof(T));
-        return value;
-    }
-    const char* take(std::uint64_t n) {
-        if (n > data_.size() - pos_) invalid("it ends early");
-        const char* p = data_.data() + pos_;
-        pos_ += n;
-        return p;
-    }
-    // A count of items of `size` bytes each that the rest of the data can hold.
-    std::uint64_t count(std::uint64_t size) {
-        const auto n = get<std::uint64_t>();
-        if (n > (data_.size() - pos_) / size) invalid("a count exceeds its data");
-        return n;
-    }
-    bool done() const noexcept { return pos_ == data_.size(); }
-
-private:
-    std::string_view data_;
-    std::size_t pos_ = 0;
-};
 
 }  // namespace
 
@@ -76,46 +32,46 @@ std::string save_index_state(const ClosureIndex& index) {
                 edges * 16);
     out.append(kMagicPrefix);
     out.push_back(kVersion);
-    put<std::uint64_t>(out, (index.custom_ic() ? kCustomIc : 0) | (s.edges ? kEdges : 0) |
+    put_field<std::uint64_t>(out, (index.custom_ic() ? kCustomIc : 0) | (s.edges ? kEdges : 0) |
                                 (frequencies ? kFrequencies : 0));
-    put<std::uint64_t>(out, n);
-    put<std::uint64_t>(out, text_bytes);
-    put<std::uint64_t>(out, s.expansions.items.size());
-    for (const Term t : s.texts) put<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
+    put_field<std::uint64_t>(out, n);
+    put_field<std::uint64_t>(out, text_bytes);
+    put_field<std::uint64_t>(out, s.expansions.items.size());
+    for (const Term t : s.texts) put_field<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
     for (const Term t : s.texts) out.append(t);
-    for (const std::uint8_t flag : s.is_subject) put<std::uint8_t>(out, flag);
+    for (const std::uint8_t flag : s.is_subject) put_field<std::uint8_t>(out, flag);
     for (std::uint32_t t = 0; t < n; ++t) {
-        put<std::uint32_t>(out, static_cast<std::uint32_t>(s.expansions.of(t).size()));
+        put_field<std::uint32_t>(out, static_cast<std::uint32_t>(s.expansions.of(t).size()));
     }
-    for (const std::uint32_t e : s.expansions.items) put<std::uint32_t>(out, e);
-    for (const double v : index.ic()) put<double>(out, v);
+    for (const std::uint32_t e : s.expansions.items) put_field<std::uint32_t>(out, e);
+    for (const double v : index.ic()) put_field<double>(out, v);
     if (frequencies) {
-        put<std::uint64_t>(out, s.total);
-        for (const std::uint64_t count : s.counts) put<std::uint64_t>(out, count);
+        put_field<std::uint64_t>(out, s.total);
+        for (const std::uint64_t count : s.counts) put_field<std::uint64_t>(out, count);
     }
     if (s.edges) {
-        put<std::uint64_t>(out, edges);
+        put_field<std::uint64_t>(out, edges);
         for (std::size_t e = 0; e < edges; ++e) {
-            put<std::uint32_t>(out, s.edges->edges[e].child);
-            put<std::uint32_t>(out, s.edges->edges[e].parent);
-            put<double>(out, s.edges->weights[e]);
+            put_field<std::uint32_t>(out, s.edges->edges[e].child);
+            put_field<std::uint32_t>(out, s.edges->edges[e].parent);
+            put_field<double>(out, s.edges->weights[e]);
         }
     }
     return out;
 }
 
 ClosureIndex load_index_state(std::string_view state) {
-    Reader in(state);
+    StoredFormReader in(state, "ClosureIndex state");
     if (std::string_view(in.take(kMagicPrefix.size()), kMagicPrefix.size()) != kMagicPrefix) {
-        invalid("it is not a stored ClosureIndex");
+        in.invalid("it is not a stored ClosureIndex");
     }
     const char version = *in.take(1);
-    if (version != 1 && version != kVersion) invalid("it was stored by an unknown version");
+    if (version != 1 && version != kVersion) in.invalid("it was stored by an unknown version");
     const auto flags = in.get<std::uint64_t>();
     const std::uint64_t known = version == 1 ? kCustomIc : kCustomIc | kEdges | kFrequencies;
-    if ((flags & ~known) != 0) invalid("unknown flags");
+    if ((flags & ~known) != 0) in.invalid("unknown flags");
     const std::uint64_t n = in.count(4 + 1 + 4 + 8);
-    if (n >= UINT32_MAX) invalid("too many terms");
+    if (n >= UINT32_MAX) in.invalid("too many terms");
     const std::uint64_t text_bytes = in.count(1);
     const std::uint64_t entries = in.count(4);
 
@@ -126,38 +82,38 @@ ClosureIndex load_index_state(std::string_view state) {
         length = in.get<std::uint32_t>();
         length_sum += length;
     }
-    if (length_sum != text_bytes) invalid("text lengths do not add up");
+    if (length_sum != text_bytes) in.invalid("text lengths do not add up");
     const char* bytes = in.take(text_bytes);
     s->texts.reserve(n);
     for (const std::uint32_t length : lengths) {
         const Term text(bytes, length);
         bytes += length;
         // Strictly ascending: the numbering is the byte order, and no text appears twice.
-        if (!s->texts.empty() && !(s->texts.back() < text)) invalid("texts out of order");
+        if (!s->texts.empty() && !(s->texts.back() < text)) in.invalid("texts out of order");
         // Texts become Python strs later: bytes that are no UTF-8 must fail here, not in a method.
-        if (!is_utf8(text)) invalid("a text is not UTF-8");
+        if (!is_utf8(text)) in.invalid("a text is not UTF-8");
         s->texts.push_back(s->arena.store(text));
     }
     s->is_subject.resize(n);
     for (auto& flag : s->is_subject) {
         flag = in.get<std::uint8_t>();
-        if (flag > 1) invalid("bad subject flag");
+        if (flag > 1) in.invalid("bad subject flag");
         s->subject_count += flag;
     }
     s->expansions.begin.assign(n + 1, 0);
     for (std::uint64_t t = 0; t < n; ++t) {
         const auto length = in.get<std::uint32_t>();
-        if (length != 0 && !s->is_subject[t]) invalid("a term that is no subject has an expansion");
+        if (length != 0 && !s->is_subject[t]) in.invalid("a term that is no subject has an expansion");
         s->expansions.begin[t + 1] = s->expansions.begin[t] + length;
     }
-    if (s->expansions.begin[n] != entries) invalid("expansion lengths do not add up");
+    if (s->expansions.begin[n] != entries) in.invalid("expansion lengths do not add up");
     s->expansions.items.resize(entries);
     for (std::uint64_t t = 0; t < n; ++t) {
         std::uint64_t previous = 0;
         for (std::size_t k = s->expansions.begin[t]; k < s->expansions.begin[t + 1]; ++k) {
             const auto e = in.get<std::uint32_t>();
             const bool first = k == s->expansions.begin[t];
-            if (e >= n || (!first && e <= previous)) invalid("an expansion is not ascending");
+            if (e >= n || (!first && e <= previous)) in.invalid("an expansion is not ascending");
             s->expansions.items[k] = e;
             previous = e;
         }
@@ -169,7 +125,7 @@ ClosureIndex load_index_state(std::string_view state) {
         s->counts.resize(n);
         for (auto& count : s->counts) {
             count = in.get<std::uint64_t>();
-            if (count > s->total) invalid("a frequency exceeds the total");
+            if (count > s->total) in.invalid("a frequency exceeds the total");
         }
     }
     if ((flags & kEdges) != 0) {
@@ -181,14 +137,14 @@ ClosureIndex load_index_state(std::string_view state) {
             const auto child = in.get<std::uint32_t>();
             const auto parent = in.get<std::uint32_t>();
             const auto weight = in.get<double>();
-            if (child >= n || parent >= n) invalid("an edge names an unknown term");
-            if (!(weight > 0.0 && weight <= 1.0)) invalid("an edge weight is not in (0, 1]");
+            if (child >= n || parent >= n) in.invalid("an edge names an unknown term");
+            if (!(weight > 0.0 && weight <= 1.0)) in.invalid("an edge weight is not in (0, 1]");
             edges.edges.push_back({child, parent});
             edges.weights.push_back(weight);
         }
         s->edges = std::move(edges);
     }
-    if (!in.done()) invalid("trailing bytes");
+    if (!in.done()) in.invalid("trailing bytes");
 
     s->numbers.reserve(n);
     for (const Term text : s->texts) s->numbers.number(text);

@@ -19,7 +19,8 @@ LockFreeSection::LockFreeSection(Waiter& waiter)
 }
 
 LockFreeSection::~LockFreeSection() {
-    if (released_) waiter_.reacquire();
+    // A host that is gone never gets its lock back; the computation owns nothing else of it.
+    if (released_ && !waiter_.reacquire()) waiter_.park();
 }
 
 void LockFreeSection::reached() {
@@ -27,7 +28,7 @@ void LockFreeSection::reached() {
     countdown_ = kCallsPerReading;
     const Clock::time_point now = Clock::now();
     if (now - last_ < kPollInterval) return;
-    waiter_.reacquire();
+    if (!waiter_.reacquire()) waiter_.park();
     released_ = false;
     waiter_.before_call();  // may throw: the destructor then has nothing to take back
     waiter_.release();

@@ -6,7 +6,7 @@
 // it). At the computation's checkpoints, at most every few tens of milliseconds, the section takes
 // the lock back to ask the host whether to go on (Waiter::before_call, where the host runs its
 // signal handlers); a host that throws stops the computation with the lock held, and the exception
-// passes on.
+// passes on. A host that is gone (Waiter::reacquire() false) parks the thread there for good.
 //
 // Between checkpoints nothing may touch the host's objects: what the computation reads must be its
 // own (copied before the section opened).

@@ -1,5 +1,7 @@
 #include "core/profile_measures.hpp"
 
+#include "core/sorted_lists.hpp"
+
 #include <algorithm>
 #include <limits>
 
@@ -78,19 +80,7 @@ double simgic_pair(const ClosureIndex& index, ProfileTerms a, ProfileTerms b) {
     const std::vector<std::uint32_t> x = scored_union(index, a);
     const std::vector<std::uint32_t> y = scored_union(index, b);
     double common = 0.0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < x.size() && j < y.size()) {
-        if (x[i] == y[j]) {
-            common += index.rank_ic()[x[i]];
-            ++i;
-            ++j;
-        } else if (x[i] < y[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
+    for_each_common(x, y, [&](std::size_t i, std::size_t) { common += index.rank_ic()[x[i]]; });
     return simgic_formula(common, ranks_weight(index, x), ranks_weight(index, y), a.empty(),
                           b.empty());
 }

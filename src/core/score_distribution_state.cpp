@@ -6,6 +6,7 @@
 
 #include "core/counter_random.hpp"
 #include "core/fault.hpp"
+#include "core/stored_form.hpp"
 
 namespace ontarix {
 namespace {
@@ -20,14 +21,6 @@ constexpr std::uint32_t kLeast = 0x00100000u;     // the upper half of 2^-1022
 constexpr int kMinExponent = -1074;
 constexpr int kMaxExponent = 1023 - 40;  // ilogb of the largest double, less the scale's bits
 constexpr std::uint64_t kMaxWidth = std::uint64_t{1} << 41;
-
-template <class T>
-void put(std::string& out, T value) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
 
 std::uint64_t word_at(const char* p) noexcept {
     std::uint64_t v;
@@ -55,81 +48,44 @@ std::uint64_t score_distribution_check(std::string_view bytes) noexcept {
     return h;
 }
 
-namespace {
-
-[[noreturn]] void invalid(const char* what) {
-    raise_fault(std::string("invalid score distribution state: ") + what,
-                FaultCause{FaultCause::Kind::Content, 0, 0, 0, what});
-}
-
-class Reader {
-public:
-    explicit Reader(std::string_view data) : data_(data) {}
-
-    template <class T>
-    T get() {
-        T value;
-        std::memcpy(&value, take(sizeof(T)), sizeof(T));
-        return value;
-    }
-    const char* take(std::uint64_t n) {
-        if (n > data_.size() - pos_) invalid("it ends early");
-        const char* p = data_.data() + pos_;
-        pos_ += n;
-        return p;
-    }
-    // A count of items of `size` bytes each that the rest of the data can hold.
-    std::uint64_t count(std::uint64_t size) {
-        const auto n = get<std::uint64_t>();
-        if (n > (data_.size() - pos_) / size) invalid("a count exceeds its data");
-        return n;
-    }
-    bool done() const noexcept { return pos_ == data_.size(); }
-
-private:
-    std::string_view data_;
-    std::size_t pos_ = 0;
-};
-
-}  // namespace
-
 std::string save_score_distributions(const ScoreDistributionTable& table) {
     std::string out;
     out.reserve(kMagic.size() + 32 + table.grids.size() * kGridBytes + table.points.size() * 4 + 8);
     out.append(kMagic);
-    put<std::uint64_t>(out, table.query_size);
-    put<std::uint64_t>(out, table.cells);
-    put<std::uint64_t>(out, table.grids.size());
-    put<std::uint64_t>(out, table.points.size());
+    put_field<std::uint64_t>(out, table.query_size);
+    put_field<std::uint64_t>(out, table.cells);
+    put_field<std::uint64_t>(out, table.grids.size());
+    put_field<std::uint64_t>(out, table.points.size());
     for (const auto& g : table.grids) {
-        put<std::uint64_t>(out, g.width);
-        put<std::int32_t>(out, g.exponent);
-        put<std::uint32_t>(out, g.first);
-        put<std::uint32_t>(out, g.count);
+        put_field<std::uint64_t>(out, g.width);
+        put_field<std::int32_t>(out, g.exponent);
+        put_field<std::uint32_t>(out, g.first);
+        put_field<std::uint32_t>(out, g.count);
     }
     if (!table.points.empty()) {
         out.append(reinterpret_cast<const char*>(table.points.data()), table.points.size() * 4);
     }
-    put<std::uint64_t>(out, score_distribution_check(out));
+    put_field<std::uint64_t>(out, score_distribution_check(out));
     return out;
 }
 
 ScoreDistributionTable load_score_distributions(std::string_view state) {
-    if (state.size() < kMagic.size() + 8) invalid("it ends early");
+    const StoredFormReader whole(state, "score distribution state");
+    if (state.size() < kMagic.size() + 8) whole.invalid("it ends early");
     if (state.substr(0, kMagic.size()) != kMagic) {
-        invalid("it is not a stored score distribution table of this version");
+        whole.invalid("it is not a stored score distribution table of this version");
     }
     const std::string_view body = state.substr(0, state.size() - 8);
     if (score_distribution_check(body) != word_at(state.data() + body.size())) {
-        invalid("it was altered or cut short");
+        whole.invalid("it was altered or cut short");
     }
-    Reader in(body);
+    StoredFormReader in(body, "score distribution state");
     in.take(kMagic.size());
     ScoreDistributionTable table;
     const auto q = in.get<std::uint64_t>();
     const auto cells = in.get<std::uint64_t>();
-    if (q < 1 || q > kMaxQuerySize) invalid("query size out of range");
-    if (cells < 1 || cells > kMaxCells || q * cells > kMaxQueryCells) invalid("resolution out of range");
+    if (q < 1 || q > kMaxQuerySize) in.invalid("query size out of range");
+    if (cells < 1 || cells > kMaxCells || q * cells > kMaxQueryCells) in.invalid("resolution out of range");
     table.query_size = static_cast<unsigned>(q);
     table.cells = static_cast<std::uint32_t>(cells);
     const std::uint64_t candidates = in.count(kGridBytes);
@@ -143,18 +99,18 @@ ScoreDistributionTable load_score_distributions(std::string_view state) {
         g.first = in.get<std::uint32_t>();
         g.count = in.get<std::uint32_t>();
         // A build's width is ceil(x / cells) for some x below 2^41.
-        if (g.width < 1 || g.width > kMaxWidth) invalid("a grid width is out of range");
+        if (g.width < 1 || g.width > kMaxWidth) in.invalid("a grid width is out of range");
         if (g.exponent < kMinExponent || g.exponent > kMaxExponent) {
-            invalid("a grid exponent is out of range");
+            in.invalid("a grid exponent is out of range");
         }
         // Points sit at cells 1 .. cells (the lowest value's cell always has p = 1).
         if (g.first < 1 || std::uint64_t{g.first} + g.count > cells + 1) {
-            invalid("a candidate's points lie outside its grid");
+            in.invalid("a candidate's points lie outside its grid");
         }
         g.begin = begin;
         begin += g.count;
     }
-    if (begin != points) invalid("the point counts do not add up");
+    if (begin != points) in.invalid("the point counts do not add up");
     table.points.resize(points);
     const char* stored = in.take(points * 4);
     if (points > 0) std::memcpy(table.points.data(), stored, points * 4);
@@ -163,12 +119,12 @@ ScoreDistributionTable load_score_distributions(std::string_view state) {
         for (std::uint64_t k = g.begin; k < g.begin + g.count; ++k) {
             const std::uint32_t p = table.points[k];
             if (p > bound || p < kLeast) {
-                invalid("a candidate's p-values are not in (0, 1) and nonincreasing");
+                in.invalid("a candidate's p-values are not in (0, 1) and nonincreasing");
             }
             bound = p;
         }
     }
-    if (!in.done()) invalid("trailing bytes");
+    if (!in.done()) in.invalid("trailing bytes");
     return table;
 }
 

@@ -1,23 +1,13 @@
 #include "core/term_measures.hpp"
 
+#include "core/sorted_lists.hpp"
+
 namespace ontarix {
 
 std::uint64_t sorted_common(std::span<const std::uint32_t> a,
                             std::span<const std::uint32_t> b) noexcept {
     std::uint64_t common = 0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i] == b[j]) {
-            ++common;
-            ++i;
-            ++j;
-        } else if (a[i] < b[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
+    for_each_common(a, b, [&](std::size_t, std::size_t) { ++common; });
     return common;
 }
 
@@ -35,19 +25,7 @@ double common_scored_weight(const ClosureIndex& index, std::uint32_t a, std::uin
     const std::span<const std::uint32_t> y = index.scored().of(b);
     const std::span<const double> rank_ic = index.rank_ic();
     double common = 0.0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < x.size() && j < y.size()) {
-        if (x[i] == y[j]) {
-            common += rank_ic[x[i]];
-            ++i;
-            ++j;
-        } else if (x[i] < y[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
+    for_each_common(x, y, [&](std::size_t i, std::size_t) { common += rank_ic[x[i]]; });
     return common;
 }
 

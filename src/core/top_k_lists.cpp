@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/fault.hpp"
+#include "core/stored_form.hpp"
 
 namespace ontarix {
 
@@ -48,7 +49,7 @@ void TopKLists::offer(std::size_t query, Neighbour n) {
     const double bar = bar_[query].load(std::memory_order_relaxed);
     if (!std::isnan(bar) && !(n.score >= bar)) return;
     const std::lock_guard lock(locks_[query % kLocks]);
-    Neighbour* heap = &entries_[query * k_];
+    Neighbour* heap = entries_.data() + query * k_;
     std::uint32_t& size = sizes_[query];
     if (size < k_) {
         heap[size++] = n;
@@ -71,7 +72,7 @@ NeighbourLists TopKLists::sorted() const {
     for (const std::uint32_t size : sizes_) total += size;
     out.items.reserve(total);
     for (std::size_t q = 0; q < sizes_.size(); ++q) {
-        const Neighbour* heap = &entries_[q * k_];
+        const Neighbour* heap = entries_.data() + q * k_;
         out.items.insert(out.items.end(), heap, heap + sizes_[q]);
         std::sort(out.items.end() - sizes_[q], out.items.end(), order_);
         out.begin.push_back(out.items.size());
@@ -87,81 +88,54 @@ namespace {
 
 constexpr std::string_view kMagic{"ONTXTOP\x01", 8};
 
-template <class T>
-void put(std::string& out, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
-
-[[noreturn]] void invalid(const char* what) {
-    raise_fault(std::string("invalid partial top-k lists: ") + what,
-                FaultCause{FaultCause::Kind::Content, 0, 0, 0, what});
-}
-
 }  // namespace
 
 std::string save_partial_neighbours(const PartialNeighbours& partial) {
     std::string out;
     out.reserve(kMagic.size() + 16 + partial.queries.size() * 8 + partial.lists.items.size() * 12);
     out.append(kMagic);
-    put<std::uint64_t>(out, partial.queries.size());
-    put<std::uint64_t>(out, partial.lists.items.size());
+    put_field<std::uint64_t>(out, partial.queries.size());
+    put_field<std::uint64_t>(out, partial.lists.items.size());
     for (std::size_t l = 0; l < partial.queries.size(); ++l) {
-        put<std::uint32_t>(out, partial.queries[l]);
-        put<std::uint32_t>(out, static_cast<std::uint32_t>(partial.lists.begin[l + 1] -
+        put_field<std::uint32_t>(out, partial.queries[l]);
+        put_field<std::uint32_t>(out, static_cast<std::uint32_t>(partial.lists.begin[l + 1] -
                                                            partial.lists.begin[l]));
     }
     for (const Neighbour& n : partial.lists.items) {
-        put<std::uint32_t>(out, n.candidate);
-        put<double>(out, n.score);
+        put_field<std::uint32_t>(out, n.candidate);
+        put_field<double>(out, n.score);
     }
     return out;
 }
 
 PartialNeighbours load_partial_neighbours(std::string_view bytes, std::size_t queries,
                                           std::size_t candidates) {
-    std::size_t pos = 0;
-    auto take = [&](std::size_t n) {
-        if (n > bytes.size() - pos) invalid("it ends early");
-        const char* p = bytes.data() + pos;
-        pos += n;
-        return p;
-    };
-    auto get = [&]<class T>(T) {
-        T value;
-        std::memcpy(&value, take(sizeof(T)), sizeof(T));
-        return value;
-    };
-    if (bytes.size() < kMagic.size() || bytes.substr(0, kMagic.size()) != kMagic) {
-        invalid("they were not made by this version");
+    StoredFormReader in(bytes, "partial top-k lists");
+    if (std::string_view(in.take(kMagic.size()), kMagic.size()) != kMagic) {
+        in.invalid("they were not made by this version");
     }
-    pos = kMagic.size();
-    const auto lists = get(std::uint64_t{});
-    const auto entries = get(std::uint64_t{});
-    if (lists > (bytes.size() - pos) / 8 || entries > (bytes.size() - pos) / 12) {
-        invalid("a count exceeds its data");
-    }
+    const std::uint64_t lists = in.count(8);
+    const std::uint64_t entries = in.count(12);
     PartialNeighbours out;
     out.queries.reserve(lists);
     out.lists.begin.reserve(lists + 1);
     out.lists.begin.push_back(0);
     for (std::uint64_t l = 0; l < lists; ++l) {
-        const auto query = get(std::uint32_t{});
-        const auto length = get(std::uint32_t{});
-        if (query >= queries) invalid("a list names an unknown query");
+        const auto query = in.get<std::uint32_t>();
+        const auto length = in.get<std::uint32_t>();
+        if (query >= queries) in.invalid("a list names an unknown query");
         out.queries.push_back(query);
         out.lists.begin.push_back(out.lists.begin.back() + length);
     }
-    if (out.lists.begin.back() != entries) invalid("list lengths do not add up");
+    if (out.lists.begin.back() != entries) in.invalid("list lengths do not add up");
     out.lists.items.reserve(entries);
     for (std::uint64_t e = 0; e < entries; ++e) {
-        const auto candidate = get(std::uint32_t{});
-        const auto score = get(double{});
-        if (candidate >= candidates) invalid("an entry names an unknown candidate");
+        const auto candidate = in.get<std::uint32_t>();
+        const auto score = in.get<double>();
+        if (candidate >= candidates) in.invalid("an entry names an unknown candidate");
         out.lists.items.push_back({candidate, score});
     }
-    if (pos != bytes.size()) invalid("trailing bytes");
+    if (!in.done()) in.invalid("trailing bytes");
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <queue>
 
 #include "core/fault.hpp"
+#include "core/sorted_lists.hpp"
 
 namespace ontarix {
 namespace {
@@ -98,19 +99,7 @@ double wang_similarity(const WangTable& table, std::uint32_t a, std::uint32_t b)
     const std::span<const double> sx = table.values_of(a);
     const std::span<const double> sy = table.values_of(b);
     double common = 0.0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < x.size() && j < y.size()) {
-        if (x[i] == y[j]) {
-            common += sx[i] + sy[j];
-            ++i;
-            ++j;
-        } else if (x[i] < y[j]) {
-            ++i;
-        } else {
-            ++j;
-        }
-    }
+    for_each_common(x, y, [&](std::size_t i, std::size_t j) { common += sx[i] + sy[j]; });
     return wang_ratio(common, table.total_of(a), table.total_of(b));
 }
 

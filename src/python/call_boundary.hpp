@@ -9,7 +9,9 @@
 // Every C++ exception stops here: call_function() and guarded_call() are noexcept and translate
 //   PythonError      -> the pending Python exception, unchanged;
 //   ontarix::Fault   -> PanicException(message), after a one-line diagnostic on stderr;
-//   std::bad_alloc   -> MemoryError (native memory exhaustion never ends the interpreter);
+//   std::bad_alloc   -> MemoryError (native memory exhaustion never ends the interpreter), and so
+//                       does std::length_error (a container too large to exist) where the
+//                       function's spec says memory_error;
 //   anything else    -> PanicException with its text, or a fixed text when it has none.
 #pragma once
 
@@ -17,8 +19,11 @@
 
 #include <array>
 #include <cstddef>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
+#include "python/panic.hpp"
 #include "python/py_ref.hpp"
 
 namespace ontarix::py {
@@ -52,6 +57,9 @@ struct FunctionSpec {
     // Leading arguments the interpreter passes itself (self, cls); counted, as the interpreter
     // counts them for a method defined in Python, in "takes N positional arguments".
     std::size_t implicit = 0;
+    // Running out of memory anywhere in the call raises MemoryError (see MemoryErrorScope in
+    // panic.hpp). The original module functions keep their faults for results they cannot build.
+    bool memory_error = false;
 
     constexpr std::size_t positional_count() const noexcept {
         return positional < count ? positional : count;
@@ -95,13 +103,28 @@ PyObject* guarded_call(Body&& body) noexcept {
     }
 }
 
+// Runs body() -> PyObject* under f's out-of-memory rule (FunctionSpec::memory_error); inside a
+// guarded_call.
+template <class Body>
+PyObject* with_memory_rule(const FunctionSpec& f, Body&& body) {
+    const MemoryErrorScope scope(f.memory_error);
+    try {
+        return std::forward<Body>(body)();
+    } catch (const std::length_error&) {
+        if (!f.memory_error) throw;
+        throw std::bad_alloc();
+    }
+}
+
 // Entry of a module function: binds, then runs body(BoundArgs) -> PyRef under the boundary.
 template <class Body>
 PyObject* call_function(const FunctionSpec& f, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames, Body&& body) noexcept {
     return guarded_call([&]() -> PyObject* {
-        const BoundArgs bound = bind_arguments(f, args, nargs, kwnames);
-        return std::forward<Body>(body)(bound).release();
+        return with_memory_rule(f, [&]() -> PyObject* {
+            const BoundArgs bound = bind_arguments(f, args, nargs, kwnames);
+            return std::forward<Body>(body)(bound).release();
+        });
     });
 }
 

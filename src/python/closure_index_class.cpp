@@ -72,12 +72,13 @@ void dealloc(PyObject* self) noexcept {
                                positional,                                             \
                                "ClosureIndex." name,                                   \
                                true,                                                   \
-                               implicit}
+                               implicit,                                               \
+                               true}
 
 using Params = std::array<const char*, kMaxParams>;
 InternedParams g_kNew_names;
 constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predicates", "information_content"},
-                            3, 1, &g_kNew_names, 2, "ClosureIndex", true};
+                            3, 1, &g_kNew_names, 2, "ClosureIndex", true, 0, true};
 INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
 INDEX_SPEC(kFromRelationships, "from_relationships",
            (Params{"list_of_tuples", "follow", "reflexive", "information_content", "wang_weights"}),
@@ -94,6 +95,8 @@ INDEX_SPEC(kTopKPiece, "_top_k_piece",
 INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
            4, 4, 4, 0);
 #undef INDEX_SPEC
+// The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
+constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
 constexpr std::array<const FunctionSpec*, 11> kSpecs{
     &kNew, &kFromFile, &kFromRelationships, &kFromState, &kWithIc, &kAnnotationIc, &kAncestors,
@@ -126,7 +129,7 @@ PyRef finish_with(PyTypeObject* type, std::shared_ptr<const IndexStructure> stru
 }
 
 PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kNew, [&]() -> PyObject* {
         const BoundArgs a = bind_tuple_arguments(kNew, args, kwargs);
         std::unique_ptr<IndexStructure> structure;
         {
@@ -141,7 +144,7 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
         // A custom IC's values may run Python code: the structure no longer views the table.
         auto ic = information_content_values(kNew, "information_content", a[2], *structure);
         return finish_with(type, std::move(structure), std::move(ic)).release();
-    });
+    }); });
 }
 
 // A file failure as the interpreter reports file failures; anything else as it is.
@@ -348,7 +351,7 @@ PyObject* annotation_information_content(PyObject* self, PyObject* const* args,
 }
 
 PyObject* reduce(PyObject* self, PyObject*) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kReduce, [&]() -> PyObject* {
         const PyRef constructor = PyRef::steal(
             PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state"));
         if (!constructor) throw_pending();
@@ -359,7 +362,7 @@ PyObject* reduce(PyObject* self, PyObject*) noexcept {
         PyObject* out = Py_BuildValue("(O(O))", constructor.get(), bytes.get());
         if (out == nullptr) throw_pending();
         return out;
-    });
+    }); });
 }
 
 // Immutable: a copy may be the object itself.
@@ -385,7 +388,7 @@ int contains(PyObject* self, PyObject* key) noexcept {
 }
 
 PyObject* repr(PyObject* self) noexcept {
-    return guarded_call([&]() -> PyObject* {
+    return guarded_call([&] { return with_memory_rule(kReduce, [&]() -> PyObject* {
         const ClosureIndex& index = index_of(self);
         PyObject* out = PyUnicode_FromFormat(
             "<ontarix.ClosureIndex: %zu subjects, %zu terms, %zu expansion entries, %s>",
@@ -394,7 +397,7 @@ PyObject* repr(PyObject* self) noexcept {
             index.custom_ic() ? "custom information content" : "information content of the table");
         if (out == nullptr) throw_pending();
         return out;
-    });
+    }); });
 }
 
 // ---- term measures ----------------------------------------------------------------------------

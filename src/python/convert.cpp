@@ -6,6 +6,7 @@
 
 #include "core/fault.hpp"
 #include "python/set_build.hpp"
+#include "python/set_table.hpp"
 
 namespace ontarix::py {
 namespace {
@@ -48,6 +49,7 @@ namespace {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_dict_set_item() {
+    keep_pending_memory_error();
     raise_fault("Failed to set_item on dict: " + take_error_description());
 }
 
@@ -205,6 +207,7 @@ void throw_wrong_tuple_length(Py_ssize_t length) {
 }
 
 void fault_set_build() {
+    keep_pending_memory_error();
     raise_fault("Failed to create Python set from HashSet: " + take_error_description());
 }
 
@@ -224,10 +227,7 @@ namespace {
 TermSet terms_of_set(PyObject* set) {
     TermSet out;
     out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(set)));
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    Py_hash_t hash;
-    while (_PySet_NextEntry(set, &pos, &key, &hash)) out.insert(to_term(key));
+    set_table::for_each(set, [&](PyObject* key, Py_hash_t) { out.insert(to_term(key)); });
     return out;
 }
 

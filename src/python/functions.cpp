@@ -176,10 +176,10 @@ PyObject* get_intersection(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 PyObject* semantic_jaccard_similarity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) noexcept {
     return call_function(kSemantic, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        if (validate_closure_arguments(kSemantic, a)) [[likely]] {
+        if (plain_closure_arguments(a)) [[likely]] {
             return float_to_py(exact_str_semantic_jaccard(a[0], a[1], a[2], a[3]));
         }
-        // A str subclass somewhere; every argument is validated already.
+        // A str subclass somewhere, or an error, which the conversions raise in parameter order.
         const ClosureTable table = convert_argument(kSemantic, a, 0, to_closure_table);
         const Term entity1 = convert_argument(kSemantic, a, 1, to_term);
         const Term entity2 = convert_argument(kSemantic, a, 2, to_term);
@@ -228,10 +228,10 @@ PyObject* phenomizer_score(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 PyObject* max_information_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) noexcept {
     return call_function(kMaxIc, args, nargs, kwnames, [](const BoundArgs& a) -> PyRef {
-        if (validate_closure_arguments(kMaxIc, a)) [[likely]] {
+        if (plain_closure_arguments(a)) [[likely]] {
             return float_to_py(exact_str_max_information_content(a[0], a[1], a[2], a[3]));
         }
-        // A str subclass somewhere; every argument is validated already.
+        // A str subclass somewhere, or an error, which the conversions raise in parameter order.
         const ClosureTable table = convert_argument(kMaxIc, a, 0, to_closure_table);
         const Term entity1 = convert_argument(kMaxIc, a, 1, to_term);
         const Term entity2 = convert_argument(kMaxIc, a, 2, to_term);

@@ -6,8 +6,10 @@
 
 #include "core/parallel_blocks.hpp"
 #include "core/term_numbering.hpp"
+#include "python/closure_input.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
+#include "python/set_table.hpp"
 #include "python/str_numbering.hpp"
 
 namespace ontarix::py {
@@ -23,13 +25,14 @@ std::uint32_t predicate_number(ClosureRows& rows, TermMap<std::uint32_t>& number
     return it->second;
 }
 
-// The rows of a table that holds a str subclass somewhere: converted by the native route (whose
-// rules settle keys that encode alike). The rows view the strs, as the native table did.
+// The rows of a table that is not plain (closure_input.hpp): converted by the native route, which
+// raises whatever error there is and settles keys that encode alike. The rows view the strs, as
+// the native table did.
 ClosureRows rows_from_native(PyObject* table) { return closure_rows_of(to_closure_table(table)); }
 
-// The rows of a table whose strings are all exact strs, or nothing when something else turns up
-// (a str subclass, a value of the wrong type, text that does not encode): the native route then
-// converts the table, raising whichever error its walk meets first.
+// The rows of a plain table (closure_input.hpp), or nothing when something else turns up: the
+// native route then converts the table. Strings are checked as they are numbered, so a str met
+// again (most of them: programs share their term objects) is not read again.
 //
 // The walk is in two passes because its cost is memory latency, not work: every subject leads
 // through a row dict to a set object and from there to the set's table, each a separate heap
@@ -56,14 +59,16 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     PyObject* subject;
     PyObject* row;
     while (PyDict_Next(table, &pos, &subject, &row)) {
-        if (!PyUnicode_CheckExact(subject) || !PyDict_Check(row)) return std::nullopt;
+        if (!PyUnicode_CheckExact(subject) || !plain_dict(row)) return std::nullopt;
+        // An exact str's hash never fails.
         const std::uint32_t s = terms.number(subject, PyObject_Hash(subject), rows.texts);
+        if (s == StrNumbering::kNotExact) return std::nullopt;
         rows.subjects.push_back(s);
         Py_ssize_t row_pos = 0;
         PyObject* predicate;
         PyObject* objects;
         while (PyDict_Next(row, &row_pos, &predicate, &objects)) {
-            if (!PyUnicode_CheckExact(predicate) || !PySet_Check(objects)) return std::nullopt;
+            if (!plain_term(predicate) || !plain_set(objects)) return std::nullopt;
             if (predicate != last_predicate) {
                 last_predicate = predicate;
                 last_predicate_number = predicate_number(rows, predicates, to_term(predicate));
@@ -83,19 +88,10 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     constexpr std::size_t kTableAhead = 4;
     constexpr std::size_t kChunk = 4096;
     constexpr std::size_t kSlotAhead = 16;
-    struct Entry {
-        PyObject* key;
-        Py_hash_t hash;
-    };
-    // Room for a chunk plus the whole table of the set that fills it: tables are copied into the
-    // chunk slot by slot without a branch (a slot is kept by advancing past it), since whether a
-    // slot is empty is as good as random.
+    // Room for a chunk plus whatever the set that fills it may copy (set_table::copy_entries).
     std::size_t largest_table = 0;
-    for (const Row& r : sets) {
-        const auto* so = reinterpret_cast<const PySetObject*>(r.objects);
-        largest_table = std::max(largest_table, static_cast<std::size_t>(so->mask) + 1);
-    }
-    std::vector<Entry> chunk(kChunk + largest_table);
+    for (const Row& r : sets) largest_table = std::max(largest_table, set_table::capacity(r.objects));
+    std::vector<set_table::Entry> chunk(kChunk + largest_table);
     std::size_t chunk_size = 0;
     std::size_t first_set = 0;  // the first set whose entries are in the chunk
     rows.groups.reserve(sets.size());
@@ -114,21 +110,10 @@ std::optional<ClosureRows> exact_rows(PyObject* table) {
     };
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (i + kObjectAhead < sets.size()) __builtin_prefetch(sets[i + kObjectAhead].objects);
-        if (i + kTableAhead < sets.size()) {
-            const auto* ahead = reinterpret_cast<const PySetObject*>(sets[i + kTableAhead].objects);
-            __builtin_prefetch(ahead->table);
-            __builtin_prefetch(reinterpret_cast<const char*>(ahead->table) + 64);
-        }
-        const auto* so = reinterpret_cast<const PySetObject*>(sets[i].objects);
-        const setentry* entry = so->table;
-        const setentry* const end = entry + so->mask + 1;
-        Entry* out = chunk.data() + chunk_size;
-        for (; entry != end; ++entry) {
-            PyObject* key = entry->key;
-            *out = {key, entry->hash};
-            out += (key != nullptr) & (key != _PySet_Dummy);
-        }
-        chunk_size = static_cast<std::size_t>(out - chunk.data());
+        if (i + kTableAhead < sets.size()) set_table::prefetch_table(sets[i + kTableAhead].objects);
+        const set_table::Entry* end =
+            set_table::copy_entries(sets[i].objects, chunk.data() + chunk_size);
+        chunk_size = static_cast<std::size_t>(end - chunk.data());
         if (chunk_size >= kChunk) number_chunk(i + 1);
     }
     number_chunk(sets.size());
@@ -162,6 +147,18 @@ PyRef type_name(PyObject* obj) {
 
 std::string argument(const char* param) { return std::string("argument '") + param + "'"; }
 
+// raise_type for `got`, with the value described by describe(), which may run Python code (the
+// __repr__ of a mapping key that names it). That code may drop the last other reference to `got`
+// (a value borrowed from the mapping being read): it is held across.
+template <class Describe>
+[[noreturn, gnu::cold, gnu::noinline]] void raise_type_of(const FunctionSpec& f,
+                                                          Describe&& describe,
+                                                          const char* expected, PyObject* got) {
+    const PyRef held = PyRef::borrow(got);
+    const std::string what = describe();
+    raise_type(f, what, expected, held.get());
+}
+
 std::string item_of(const char* param, std::size_t i) {
     return argument(param) + " item " + std::to_string(i);
 }
@@ -170,7 +167,7 @@ std::string item_of(const char* param, std::size_t i) {
 // called to report the error).
 template <class Describe>
 Term text_of(const FunctionSpec& f, Describe&& describe, PyObject* obj) {
-    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type(f, describe(), "str", obj);
+    if (!PyUnicode_Check(obj)) [[unlikely]] raise_type_of(f, describe, "str", obj);
     return to_term(obj);
 }
 
@@ -181,7 +178,8 @@ bool is_unordered_or_text(PyObject* obj) {
 
 // The (key, value) items of a mapping argument as a new list: a snapshot, which Python code run
 // later (a value's __float__) cannot change. TypeError naming the argument for anything that is
-// no mapping, and for a mapping whose items() are not pairs; fn(key, value) for each item.
+// no mapping, and for a mapping whose items() are not pairs; fn(key, value) for each item, with
+// the pair held while fn runs (code it runs could find the list through the collector).
 template <class Fn>
 void for_each_mapping_item(const FunctionSpec& f, const char* param, const char* expected,
                            PyObject* obj, Fn&& fn) {
@@ -193,11 +191,11 @@ void for_each_mapping_item(const FunctionSpec& f, const char* param, const char*
     if (!items) throw_pending();
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+        const PyRef pair = PyRef::borrow(PyList_GET_ITEM(items.get(), i));
+        if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
             raise_type(f, argument(param), expected, obj);
         }
-        fn(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        fn(PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1));
     }
 }
 
@@ -217,13 +215,8 @@ PyRef items_of(PyObject* obj, const FunctionSpec& f, const char* param, const ch
 }  // namespace
 
 ClosureRows closure_rows_from_dict(PyObject* table) {
-    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
-    try {
+    if (plain_dict(table)) {
         if (std::optional<ClosureRows> rows = exact_rows(table)) return std::move(*rows);
-    } catch (const PythonError&) {
-        // Text that does not encode: the native route raises it, or an error its walk meets
-        // first. (No Python code has run, so the table is as it was.)
-        drop_pending_error();
     }
     return rows_from_native(table);
 }
@@ -383,13 +376,10 @@ template <class Describe>
 std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& describe,
                                       PyObject* obj, ProfileNumbering& numbering,
                                       const ClosureIndex& index) {
-    if (!PyAnySet_Check(obj)) [[unlikely]] raise_type(*rules.f, describe(), "a set of str", obj);
+    if (!PyAnySet_Check(obj)) [[unlikely]] raise_type_of(*rules.f, describe, "a set of str", obj);
     std::vector<std::uint32_t> out;
     out.reserve(static_cast<std::size_t>(PySet_GET_SIZE(obj)));
-    Py_ssize_t pos = 0;
-    PyObject* element;
-    Py_hash_t hash;
-    while (_PySet_NextEntry(obj, &pos, &element, &hash)) {
+    set_table::for_each(obj, [&](PyObject* element, Py_hash_t) {
         const Term text = text_of(*rules.f, [&] { return describe() + " element"; }, element);
         const std::uint32_t number = numbering.number(text);
         if (number >= index.size() || !index.is_subject(number)) {
@@ -403,7 +393,7 @@ std::vector<std::uint32_t> profile_of(const ProfileRules& rules, Describe&& desc
             }
         }
         out.push_back(number);
-    }
+    });
     std::sort(out.begin(), out.end());
     // Distinct strs can share a text only through a str subclass; they are one term.
     out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -437,21 +427,25 @@ ProfileList profile_sequence(const ProfileRules& rules, PyObject* obj, ProfileNu
 NamedProfiles named_profiles(const ProfileRules& rules, PyObject* obj, ProfileNumbering& numbering,
                              const ClosureIndex& index) {
     NamedProfiles out;
-    auto add = [&](PyObject* name, PyObject* profile) {
+    // The name and the profile may be borrowed from a dict; describing a bad profile runs the
+    // name's __repr__, which may empty that dict. Both are held first.
+    auto add = [&](PyObject* name, PyObject* borrowed_profile) {
         if (!PyUnicode_Check(name)) {
             raise_type(*rules.f, argument(rules.param) + " key", "str", name);
         }
-        out.name_texts.push_back(to_term(name));
         out.names.push_back(PyRef::borrow(name));
+        out.name_texts.push_back(to_term(name));
+        const PyRef profile = PyRef::borrow(borrowed_profile);
         const auto describe = [&] {
             const PyRef repr = PyRef::steal(PyObject_Repr(name));
             if (!repr) throw_pending();
             return argument(rules.param) + " value for " + std::string(to_term(repr.get()));
         };
-        out.profiles.add(profile_of(rules, describe, profile, numbering, index));
+        out.profiles.add(profile_of(rules, describe, profile.get(), numbering, index));
     };
     if (PyDict_Check(obj)) {
-        // A dict's own walk: converting profiles runs no Python code, and nothing is copied.
+        // A dict's own walk: converting profiles runs no Python code (a name's __repr__ runs only
+        // to report an error, which ends the walk), and nothing is copied.
         out.names.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
         Py_ssize_t pos = 0;
         PyObject* name;

@@ -37,7 +37,8 @@ namespace {
                                positional,                                             \
                                "ClosureIndex." name,                                   \
                                true,                                                   \
-                               1}
+                               1,                                                      \
+                               true}
 
 using Params = std::array<const char*, kMaxParams>;
 MEASURE_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2);

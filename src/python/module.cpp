@@ -6,6 +6,7 @@
 #include "python/call_boundary.hpp"
 #include "python/closure_index_class.hpp"
 #include "python/functions.hpp"
+#include "python/interpreter_waiter.hpp"
 #include "python/panic.hpp"
 #include "python/prepared_profiles.hpp"
 #include "python/py_ref.hpp"
@@ -77,6 +78,7 @@ PyObject* init_module() {
                         "Velmor modules may only be initialized once per interpreter process"));
     }
     if (!prepare_function_table()) throw_pending();
+    if (!install_exit_guard()) throw_pending();
     // The full dotted name when imported inside a package.
     const char* name = PyModule_GetName(module.get());
     if (name == nullptr) throw_pending();

@@ -1,8 +1,21 @@
 #include "python/numpy_matrix.hpp"
 
+#include <string_view>
+
 #include "python/panic.hpp"
 
 namespace ontarix::py {
+namespace {
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_unfit_buffer(std::size_t rows, std::size_t cols,
+                                                               PyObject* got) {
+    throw_error(PyExc_TypeError,
+                PyUnicode_FromFormat("numpy.empty((%zu, %zu), 'float64') returned a %s whose buffer "
+                                     "is not a writable C-contiguous float64 array of that shape",
+                                     rows, cols, Py_TYPE(got)->tp_name));
+}
+
+}  // namespace
 
 NumpyMatrix::NumpyMatrix(std::size_t rows, std::size_t cols) {
     std::size_t bytes = 0;
@@ -23,10 +36,19 @@ NumpyMatrix::NumpyMatrix(std::size_t rows, std::size_t cols) {
     if (!dtype) throw_pending();
     array_ = PyRef::steal(PyObject_CallFunctionObjArgs(empty.get(), shape.get(), dtype.get(), nullptr));
     if (!array_) throw_pending();
-    if (PyObject_GetBuffer(array_.get(), &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) {
-        throw_pending();
-    }
+    // The kernel writes rows x cols doubles into the buffer without the lock, so the buffer is
+    // checked to be exactly that, whatever numpy.empty is at the moment (it may have been
+    // replaced, or handed out a subclass with a buffer of its own).
+    if (PyObject_GetBuffer(array_.get(), &view_, PyBUF_RECORDS_RO) < 0) throw_pending();
     has_view_ = true;
+    const bool fits = !view_.readonly && view_.itemsize == static_cast<Py_ssize_t>(sizeof(double)) &&
+                      view_.format != nullptr && std::string_view(view_.format) == "d" &&
+                      view_.ndim == 2 && view_.shape != nullptr &&
+                      view_.shape[0] == static_cast<Py_ssize_t>(rows) &&
+                      view_.shape[1] == static_cast<Py_ssize_t>(cols) &&
+                      view_.len == static_cast<Py_ssize_t>(bytes) &&
+                      PyBuffer_IsContiguous(&view_, 'C') != 0;
+    if (!fits) [[unlikely]] raise_unfit_buffer(rows, cols, array_.get());
 }
 
 NumpyMatrix::~NumpyMatrix() {

@@ -3,7 +3,9 @@
 // NumPy is imported only when a matrix is made, so importing this module never pays for it. The
 // array is allocated, and its buffer taken, before any work starts: a matrix that cannot exist
 // (its size overflows, or the memory is not there) fails with MemoryError up front. The batch
-// writes straight into the array's buffer, with the interpreter lock released.
+// writes straight into the array's buffer, with the interpreter lock released, so the buffer that
+// numpy hands back is checked first to be a writable C-contiguous float64 array of the asked
+// shape (TypeError otherwise: numpy.empty may have been replaced).
 #pragma once
 
 #include <Python.h>

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "python/py_ref.hpp"
 
@@ -168,7 +169,21 @@ std::string take_error_description() {
     return out;
 }
 
+namespace {
+thread_local bool t_raise_memory_error = false;
+}  // namespace
+
+MemoryErrorScope::MemoryErrorScope(bool raise_memory_error) noexcept
+    : previous_(std::exchange(t_raise_memory_error, raise_memory_error)) {}
+
+MemoryErrorScope::~MemoryErrorScope() { t_raise_memory_error = previous_; }
+
+void keep_pending_memory_error() {
+    if (t_raise_memory_error && PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonError{};
+}
+
 void fail_python_api(std::source_location where) {
+    keep_pending_memory_error();
     if (PyErr_Occurred() != nullptr) PyErr_Print();
     raise_fault("Python API call failed", where);
 }

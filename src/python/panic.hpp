@@ -46,8 +46,28 @@ void raise_panic(std::string_view message, const std::source_location* where) no
 // Takes the pending error and describes it as "TypeName: str(value)" for a fault message.
 [[gnu::cold]] std::string take_error_description();
 
+// Out of memory. The original module functions report a result object that cannot be created as
+// an internal fault (fail_python_api, and the faults of a set or record that cannot be made); the
+// rest of the API raises MemoryError from wherever memory runs out. A MemoryErrorScope per call
+// says which applies on this thread (nested calls have their own); the fault sites call
+// keep_pending_memory_error() first.
+class MemoryErrorScope {
+public:
+    explicit MemoryErrorScope(bool raise_memory_error) noexcept;
+    MemoryErrorScope(const MemoryErrorScope&) = delete;
+    MemoryErrorScope& operator=(const MemoryErrorScope&) = delete;
+    ~MemoryErrorScope();
+
+private:
+    bool previous_;
+};
+
+// Throws PythonError, leaving the error pending, when it is a MemoryError and the current scope
+// raises those; returns otherwise.
+[[gnu::cold]] void keep_pending_memory_error();
+
 // The interpreter returned null for a new object: prints the pending error and raises the fault
-// "Python API call failed".
+// "Python API call failed" (a MemoryError stays one where the scope says so).
 [[noreturn, gnu::cold]] void fail_python_api(
     std::source_location where = std::source_location::current());
 

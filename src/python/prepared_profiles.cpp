@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/fault.hpp"
+#include "core/stored_form.hpp"
 #include "core/utf8.hpp"
 #include "python/closure_index_class.hpp"
 #include "python/convert.hpp"
@@ -72,85 +74,46 @@ PyObject* names(PyObject* self, void*) noexcept {
 
 constexpr std::string_view kMagic{"ONTXPRO\x01", 8};
 
-template <class T>
-void put(std::string& out, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
-
 std::string save_state(const PreparedProfiles& p) {
     std::uint64_t absent_bytes = 0;
     for (const Term t : p.absent_texts) absent_bytes += t.size();
     std::string out;
     out.append(kMagic);
-    put<std::uint64_t>(out, p.profiles.size());
-    put<std::uint64_t>(out, p.profiles.terms.size());
-    put<std::uint64_t>(out, p.absent_texts.size());
-    put<std::uint64_t>(out, absent_bytes);
+    put_field<std::uint64_t>(out, p.profiles.size());
+    put_field<std::uint64_t>(out, p.profiles.terms.size());
+    put_field<std::uint64_t>(out, p.absent_texts.size());
+    put_field<std::uint64_t>(out, absent_bytes);
     for (std::size_t i = 0; i < p.profiles.size(); ++i) {
-        put<std::uint32_t>(out, static_cast<std::uint32_t>(p.profiles[i].size()));
+        put_field<std::uint32_t>(out, static_cast<std::uint32_t>(p.profiles[i].size()));
     }
-    for (const std::uint32_t t : p.profiles.terms) put<std::uint32_t>(out, t);
-    for (const Term t : p.absent_texts) put<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
+    for (const std::uint32_t t : p.profiles.terms) put_field<std::uint32_t>(out, t);
+    for (const Term t : p.absent_texts) put_field<std::uint32_t>(out, static_cast<std::uint32_t>(t.size()));
     for (const Term t : p.absent_texts) out.append(t);
     return out;
 }
 
-[[noreturn]] void invalid(const char* what) {
-    throw_error(PyExc_ValueError,
-                PyUnicode_FromFormat("invalid PreparedProfiles state: %s", what));
-}
-
-class Reader {
-public:
-    explicit Reader(std::string_view data) : data_(data) {}
-    template <class T>
-    T get() {
-        T value;
-        std::memcpy(&value, take(sizeof(T)), sizeof(T));
-        return value;
-    }
-    const char* take(std::uint64_t n) {
-        if (n > data_.size() - pos_) invalid("it ends early");
-        const char* p = data_.data() + pos_;
-        pos_ += n;
-        return p;
-    }
-    std::uint64_t count(std::uint64_t size) {
-        const auto n = get<std::uint64_t>();
-        if (n > (data_.size() - pos_) / size) invalid("a count exceeds its data");
-        return n;
-    }
-    bool done() const noexcept { return pos_ == data_.size(); }
-
-private:
-    std::string_view data_;
-    std::size_t pos_ = 0;
-};
-
 void load_state(PreparedProfiles& p, const ClosureIndex& index, std::string_view state) {
-    Reader in(state);
+    StoredFormReader in(state, "PreparedProfiles state");
     if (std::string_view(in.take(kMagic.size()), kMagic.size()) != kMagic) {
-        invalid("it was not made by this version");
+        in.invalid("it was not made by this version");
     }
     const std::uint64_t profiles = in.count(4);
     const std::uint64_t entries = in.count(4);
     const std::uint64_t absent = in.count(4);
     const std::uint64_t absent_bytes = in.count(1);
-    if (profiles != p.names.size()) invalid("the names do not match the profiles");
+    if (profiles != p.names.size()) in.invalid("the names do not match the profiles");
     const std::uint64_t space = std::uint64_t{index.size()} + absent;
     std::vector<std::uint32_t> lengths(profiles);
     std::uint64_t sum = 0;
     for (auto& length : lengths) sum += (length = in.get<std::uint32_t>());
-    if (sum != entries) invalid("profile lengths do not add up");
+    if (sum != entries) in.invalid("profile lengths do not add up");
     p.profiles.begin.reserve(profiles + 1);
     p.profiles.terms.reserve(entries);
     for (const std::uint32_t length : lengths) {
         for (std::uint32_t k = 0; k < length; ++k) {
             const auto t = in.get<std::uint32_t>();
             if (t >= space || (k > 0 && t <= p.profiles.terms.back())) {
-                invalid("a profile is not ascending within its numbers");
+                in.invalid("a profile is not ascending within its numbers");
             }
             p.profiles.terms.push_back(t);
         }
@@ -159,20 +122,20 @@ void load_state(PreparedProfiles& p, const ClosureIndex& index, std::string_view
     std::vector<std::uint32_t> absent_lengths(absent);
     sum = 0;
     for (auto& length : absent_lengths) sum += (length = in.get<std::uint32_t>());
-    if (sum != absent_bytes) invalid("text lengths do not add up");
+    if (sum != absent_bytes) in.invalid("text lengths do not add up");
     const char* bytes = in.take(absent_bytes);
     TermSet seen;
     for (const std::uint32_t length : absent_lengths) {
         const Term text(bytes, length);
         bytes += length;
         // Each must stand for one text the index lacks, or a term would have two numbers.
-        if (!is_utf8(text)) invalid("a text is not UTF-8");
+        if (!is_utf8(text)) in.invalid("a text is not UTF-8");
         if (index.find(text) != index.size() || !seen.insert(text).second) {
-            invalid("a text the index lacks is listed twice or is a term of the index");
+            in.invalid("a text the index lacks is listed twice or is a term of the index");
         }
         p.absent_texts.push_back(p.arena.store(text));
     }
-    if (!in.done()) invalid("trailing bytes");
+    if (!in.done()) in.invalid("trailing bytes");
 }
 
 // ---- methods ------------------------------------------------------------------------------------
@@ -187,7 +150,8 @@ constexpr FunctionSpec kFromState{"_from_state",
                                   4,
                                   "PreparedProfiles._from_state",
                                   true,
-                                  1};
+                                  1,
+                                  true};
 
 PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return call_function(kFromState, args, nargs, kwnames, [&](const BoundArgs& a) -> PyRef {
@@ -207,9 +171,14 @@ PyObject* from_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
             p->names.push_back(PyRef::borrow(name));
             p->name_texts.push_back(to_term(name));
         }
-        load_state(*p, *index,
-                   std::string_view(PyBytes_AS_STRING(a[2]),
-                                    static_cast<std::size_t>(PyBytes_GET_SIZE(a[2]))));
+        try {
+            load_state(*p, *index,
+                       std::string_view(PyBytes_AS_STRING(a[2]),
+                                        static_cast<std::size_t>(PyBytes_GET_SIZE(a[2]))));
+        } catch (const Fault& fault) {
+            if (fault.cause().kind != FaultCause::Kind::Content) throw;
+            throw_error(PyExc_ValueError, PyUnicode_FromString(fault.message().c_str()));
+        }
         if (a[3] != Py_None) p->first_non_subject = PyRef::borrow(a[3]);
         return wrap(std::move(p));
     });

@@ -137,6 +137,7 @@ PyTypeObject* record_type() {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fault_instance_allocation() {
+    keep_pending_memory_error();
     raise_fault(std::string(kErrValue) + ": " + take_error_description());
 }
 

@@ -5,52 +5,10 @@
 #include <vector>
 
 #include "python/panic.hpp"
+#include "python/set_table.hpp"
 
 namespace ontarix::py {
 namespace {
-
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
-constexpr bool kKnownLayout = true;
-#else
-constexpr bool kKnownLayout = false;
-#endif
-
-// setobject.c of CPython 3.11: LINEAR_PROBES and PERTURB_SHIFT.
-constexpr std::size_t kLinearProbes = 9;
-constexpr unsigned kPerturbShift = 5;
-
-// The table size the interpreter keeps for n keys: a power of two whose mask m has n * 5 < m * 3.
-std::size_t table_size_for(std::size_t n) noexcept {
-    std::size_t size = PySet_MINSIZE;
-    while (n * 5 >= (size - 1) * 3) size <<= 1;
-    return size;
-}
-
-// set_insert_clean() of setobject.c: the first free slot of the lookup's probe sequence.
-void insert_clean(setentry* table, std::size_t mask, PyObject* key, Py_hash_t hash) noexcept {
-    std::size_t perturb = static_cast<std::size_t>(hash);
-    std::size_t i = static_cast<std::size_t>(hash) & mask;
-    for (;;) {
-        setentry* entry = &table[i];
-        if (entry->key == nullptr) {
-            entry->key = key;
-            entry->hash = hash;
-            return;
-        }
-        if (i + kLinearProbes <= mask) {
-            for (std::size_t j = 0; j < kLinearProbes; ++j) {
-                ++entry;
-                if (entry->key == nullptr) {
-                    entry->key = key;
-                    entry->hash = hash;
-                    return;
-                }
-            }
-        }
-        perturb >>= kPerturbShift;
-        i = (i * 5 + 1 + perturb) & mask;
-    }
-}
 
 Py_hash_t cached_hash(PyObject* str) noexcept { return reinterpret_cast<PyASCIIObject*>(str)->hash; }
 
@@ -62,25 +20,7 @@ PyRef new_set() {
 
 PyRef filled_in_place(std::span<const std::uint32_t> numbers, std::span<PyObject* const> strings) {
     PyRef set = new_set();
-    auto* so = reinterpret_cast<PySetObject*>(set.get());
-    const std::size_t size = table_size_for(numbers.size());
-    setentry* table = so->smalltable;  // an empty set's built-in slots are all free
-    if (size > PySet_MINSIZE) {
-        table = static_cast<setentry*>(PyMem_Calloc(size, sizeof(setentry)));
-        if (table == nullptr) {
-            PyErr_NoMemory();
-            throw_pending();
-        }
-    }
-    const std::size_t mask = size - 1;
-    for (const std::uint32_t n : numbers) {
-        PyObject* key = strings[n];
-        Py_INCREF(key);
-        insert_clean(table, mask, key, cached_hash(key));
-    }
-    so->table = table;
-    so->mask = static_cast<Py_ssize_t>(mask);
-    so->fill = so->used = static_cast<Py_ssize_t>(numbers.size());
+    set_table::fill_empty(set.get(), numbers, strings);
     return set;
 }
 
@@ -121,7 +61,7 @@ bool in_place_filling_works() {
 }
 
 bool fill_in_place() {
-    if constexpr (!kKnownLayout) return false;
+    if constexpr (!set_table::kLayoutKnown) return false;
     static const bool works = in_place_filling_works();
     return works;
 }

@@ -8,14 +8,10 @@
 // exact str, the table can be allocated once at the size the interpreter itself would pick for
 // that many keys (the smallest power of two that keeps it under 60% full) and filled in place.
 //
-// Filling in place writes the set's table as CPython 3.11's set_insert_clean() does: entries are
-// {key, hash}, a key goes to the first free slot of the probe sequence that lookups follow (the
-// slot of hash & mask, then up to nine slots after it while they stay inside the table, then a
-// perturbed jump), and a table larger than the object's eight built-in slots is allocated with
-// PyMem_Malloc, as the set's deallocator frees it with PyMem_Free. Only 3.11 is supported by the
-// package; the first call checks the layout once more by building a set this way and looking up
-// every key (and some absent ones) through PySet_Contains. On any other interpreter, or if that
-// check fails, every set is filled with PySet_Add instead.
+// Filling in place is set_table.hpp's (the one place that knows the table layout). Only 3.11 is
+// supported by the package; the first call checks the layout once more by building a set this way
+// and looking up every key (and some absent ones) through PySet_Contains. On any other
+// interpreter, or if that check fails, every set is filled with PySet_Add instead.
 #pragma once
 
 #include <Python.h>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/terms.hpp"
+#include "python/closure_input.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
 #include "python/py_ref.hpp"
@@ -13,34 +14,6 @@
 
 namespace ontarix::py {
 namespace {
-
-// ---- validation ---------------------------------------------------------------------------------
-
-// The walk of to_closure_table: subject, then its predicate map (each predicate, then its object
-// set), in the dicts' own order. `exact &= ...` keeps validating after a subclass was seen.
-bool validate_closure_table(PyObject* table) {
-    if (!PyDict_Check(table)) [[unlikely]] throw_downcast(table, "PyDict");
-    bool exact = true;
-    Py_ssize_t pos = 0;
-    PyObject* subject;
-    PyObject* row;
-    while (PyDict_Next(table, &pos, &subject, &row)) {
-        exact &= validate_term(subject);
-        if (!PyDict_Check(row)) [[unlikely]] throw_downcast(row, "PyDict");
-        Py_ssize_t row_pos = 0;
-        PyObject* predicate;
-        PyObject* objects;
-        while (PyDict_Next(row, &row_pos, &predicate, &objects)) {
-            exact &= validate_term(predicate);
-            exact &= validate_term_set(objects);
-        }
-    }
-    return exact;
-}
-
-bool validate_optional_term_set(PyObject* obj) {
-    return obj == nullptr || obj == Py_None || validate_term_set(obj);
-}
 
 // ---- lookups on validated arguments -------------------------------------------------------------
 
@@ -176,12 +149,11 @@ void count_table(PyObject* table, PyObject* filter, AncestorCounts& counts) {
 
 }  // namespace
 
-bool validate_closure_arguments(const FunctionSpec& f, const BoundArgs& a) {
-    bool exact = convert_argument(f, a, 0, validate_closure_table);
-    exact &= convert_argument(f, a, 1, validate_term);
-    exact &= convert_argument(f, a, 2, validate_term);
-    exact &= convert_argument(f, a, 3, validate_optional_term_set);
-    return exact;
+bool plain_closure_arguments(const BoundArgs& a) {
+    // Raising nothing, the order does not matter: the cheap ones first.
+    return plain_term(a[1]) && plain_term(a[2]) &&
+           (a[3] == nullptr || a[3] == Py_None || plain_term_set(a[3])) &&
+           plain_closure_table(a[0]);
 }
 
 double exact_str_semantic_jaccard(PyObject* table, PyObject* entity1, PyObject* entity2,

@@ -7,14 +7,15 @@
 // semantic Jaccard reads two rows and the information content only needs, per (subject,
 // predicate), its size and which of a handful of common ancestors it holds. So, as for the plain
 // sets (str_sets.hpp, whose equivalence argument carries over to dicts keyed by exact str):
-//   1. the four arguments are validated in parameter order by exactly the rules of their
-//      conversions (same errors, same first failure), touching every string once and building
-//      nothing; no Python code can run, so nothing changes under the walk;
-//   2. if every string is an exact str, the measure is computed with the interpreter's own dict
-//      and set lookups, which between exact strs run no Python code either. Duplicate keys cannot
-//      arise (distinct exact strs have distinct UTF-8 bytes), so the table read is exactly the
-//      table the conversion would have built.
-// Otherwise (a str subclass anywhere) the caller converts and takes the native route.
+//   1. the four arguments are checked to be plain (closure_input.hpp: exact strs, dicts, sets),
+//      touching every string once, building nothing and raising nothing;
+//   2. if they are, the measure is computed with the interpreter's own dict and set lookups,
+//      which between exact strs run no Python code either. Duplicate keys cannot arise (distinct
+//      exact strs have distinct UTF-8 bytes), so the table read is exactly the table the
+//      conversion would have built.
+// Otherwise (a str subclass anywhere, or anything the conversion refuses) the caller converts
+// every argument in parameter order, which raises whatever error there is, and takes the native
+// route.
 //
 // The working objects of step 2 (the union of a term's object sets, the ancestor index) are
 // Python objects; when the interpreter cannot allocate one, the call fails with that MemoryError,
@@ -35,11 +36,11 @@
 
 namespace ontarix::py {
 
-// Parameters of f: closure_table, entity1, entity2, predicates (optional). Raises the conversion
-// errors; true when the exact-str route may be taken.
-bool validate_closure_arguments(const FunctionSpec& f, const BoundArgs& a);
+// Parameters: closure_table, entity1, entity2, predicates (optional). True when all are plain and
+// the exact-str route may be taken; raises nothing.
+bool plain_closure_arguments(const BoundArgs& a);
 
-// On validated exact-str arguments; predicates null or None means no filter.
+// On plain arguments; predicates null or None means no filter.
 double exact_str_semantic_jaccard(PyObject* table, PyObject* entity1, PyObject* entity2,
                                   PyObject* predicates);
 double exact_str_max_information_content(PyObject* table, PyObject* entity1, PyObject* entity2,

@@ -18,6 +18,7 @@
 
 #include "core/term_numbering.hpp"
 #include "core/terms.hpp"
+#include "python/closure_input.hpp"
 #include "python/convert.hpp"
 
 namespace ontarix::py {
@@ -37,8 +38,9 @@ public:
 
     static constexpr std::uint32_t kNotExact = UINT32_MAX;
 
-    // The number of `obj`, or kNotExact when it is no exact str (then it is left to the caller).
-    // An object met before is recognised by its address alone, without reading it.
+    // The number of `obj`, or kNotExact when it is no plain term (closure_input.hpp: an exact str
+    // whose UTF-8 exists); that is then left to the caller. An object met before is recognised by
+    // its address alone, without reading it.
     std::uint32_t number(PyObject* obj, Py_hash_t hash, std::vector<Term>& texts) {
         const Slot& slot = slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)];
         if (slot.str == obj) [[likely]] return slot.id;
@@ -54,13 +56,13 @@ private:
             Slot& slot = slots_[i];
             if (slot.str == obj) return slot.id;
             if (slot.str == nullptr || slot.tag == tag) {
-                if (!PyUnicode_CheckExact(obj)) return kNotExact;
+                if (!plain_term(obj)) return kNotExact;
                 if (slot.str != nullptr) {
                     if (same_text(texts[slot.id], to_term(obj))) return slot.id;
                     i = (i + 1) & (slots_.size() - 1);
                     continue;
                 }
-                // New: its text is taken (and validated) now, as the conversion would.
+                // New: its text is taken now (plain, so it has one).
                 texts.push_back(to_term(obj));
                 slot = {obj, tag, static_cast<std::uint32_t>(texts.size() - 1)};
                 if (++used_ * 2 > slots_.size()) grow();

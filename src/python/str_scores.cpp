@@ -8,6 +8,7 @@
 #include "core/selection_key.hpp"
 #include "python/convert.hpp"
 #include "python/panic.hpp"
+#include "python/set_table.hpp"
 #include "python/str_sets.hpp"
 
 namespace ontarix::py {
@@ -93,19 +94,14 @@ bool validate_pairwise_table(PyObject* map) {
 }
 
 // The conversion's walk of a term set (to_term_set), appending the entries while every element
-// is an exact str. It reads the set's table itself because the lookups want the stored hashes,
-// which for_each_entry does not hand out.
+// is an exact str, with the hashes the set stored, which the lookups want.
 bool collect_term_set(PyObject* set, std::vector<Entry>& out) {
     if (!PySet_Check(set)) [[unlikely]] throw_downcast(set, "PySet");
-    const auto* so = reinterpret_cast<const PySetObject*>(set);
-    const setentry* const end = so->table + so->mask + 1;
-    for (const setentry* entry = so->table; entry != end; ++entry) {
-        PyObject* key = entry->key;
-        if (key == nullptr || key == _PySet_Dummy) continue;
+    return set_table::for_each(set, [&](PyObject* key, Py_hash_t hash) {
         if (!validate_term(key)) [[unlikely]] return false;
-        out.push_back({key, entry->hash});  // capacity reserved by the caller
-    }
-    return true;
+        out.push_back({key, hash});  // capacity reserved by the caller
+        return true;
+    });
 }
 
 // Borrowed; null when absent. Between exact strs the lookup runs no Python code and cannot fail.

@@ -194,6 +194,16 @@ TEST(TopKLists, ConcurrentOffersKeepTheBest) {
     }
 }
 
+TEST(TopKLists, NoEntriesWhenKIsZero) {
+    std::vector<std::string> pool;
+    const std::vector<Term> names = names_of(pool, 3);
+    const NeighbourOrder order(names);
+    TopKLists lists(2, 0, order);
+    lists.offer(1, {0, 1.0});
+    const NeighbourLists got = lists.sorted();
+    EXPECT_EQ(got.begin, (std::vector<std::size_t>{0, 0, 0}));
+}
+
 TEST(TopKLists, DamagedPartialListsAreRejected) {
     PartialNeighbours partial;
     partial.queries = {3, 1};

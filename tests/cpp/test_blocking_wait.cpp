@@ -30,7 +30,10 @@ public:
     // Gives up at the given attempt (1 is the first).
     explicit RecordingWaiter(int give_up_at) : give_up_at_(give_up_at) {}
     void release() noexcept override { ++released; }
-    void reacquire() noexcept override { ++reacquired; }
+    bool reacquire() noexcept override {
+        ++reacquired;
+        return true;
+    }
     void before_call() override {
         if (++attempts >= give_up_at_) throw Abandoned{};
     }

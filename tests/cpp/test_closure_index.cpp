@@ -77,7 +77,10 @@ class CountingWaiter final : public Waiter {
 public:
     explicit CountingWaiter(int allowed) : allowed_(allowed) {}
     void release() noexcept override { ++released_; }
-    void reacquire() noexcept override { ++reacquired_; }
+    bool reacquire() noexcept override {
+        ++reacquired_;
+        return true;
+    }
     void before_call() override {
         if (allowed_-- == 0) throw std::runtime_error("interrupted");
     }

@@ -349,6 +349,62 @@ def test_ctrl_c_ends_a_batch_promptly():
     assert float(result.stdout.split()[-1]) < 3.0
 
 
+# Exit while a daemon thread is inside a call that hands the lock back and forth: the process ends
+# with the status the program chose, and what its main thread wrote is flushed (standard output
+# into a pipe is flushed last, as the interpreter finalizes). The calls last seconds; the exit comes
+# half a second in.
+EXIT_DURING_A_CALL = """
+import os, random, sys, threading, time, ontarix
+rng = random.Random(1)
+ancestors, table = [], {{}}
+for i in range(3000):
+    reached = {{f"T{{i}}", "owl:Thing"}}
+    for parent in {{rng.randrange(i) for _ in range(2)}} if i else ():
+        reached |= ancestors[parent]
+    ancestors.append(reached)
+    table[f"T{{i}}"] = {{"is_a": reached}}
+idx = ontarix.ClosureIndex(table)
+names = sorted(table)
+sets = [set(rng.sample(names, 30)) for _ in range(6000)]
+fifo = {fifo!r}
+
+def feed():
+    with open(fifo, "w") as w:
+        while True:
+            w.write("set1,T1\\n")
+            w.flush()
+            time.sleep(0.001)
+
+calls = {{
+    "similarity_matrix": lambda: idx.similarity_matrix(sets),
+    "top_k": lambda: idx.top_k({{str(i): s for i, s in enumerate(sets)}}, k=5),
+    "run_reading_a_pipe": lambda: ontarix.run(fifo, fifo),
+}}
+if {call!r} == "run_reading_a_pipe":
+    os.mkfifo(fifo)
+    threading.Thread(target=feed, daemon=True).start()
+
+def main():
+    out = open({path!r}, "w")  # closed, and so flushed, when the exit unwinds this frame
+    out.write("written by the main thread\\n")
+    threading.Thread(target=calls[{call!r}], daemon=True).start()
+    time.sleep(0.5)
+    print("exiting")  # into a pipe: flushed only when the interpreter finalizes
+    sys.exit(3)
+
+main()
+"""
+
+
+@pytest.mark.parametrize("call", ["similarity_matrix", "top_k", "run_reading_a_pipe"])
+def test_exit_during_a_call_on_a_daemon_thread(tmp_path, call):
+    for attempt in range(2):
+        path, fifo = tmp_path / f"out{attempt}.txt", tmp_path / f"fifo{attempt}"
+        result = run_python(EXIT_DURING_A_CALL.format(path=str(path), fifo=str(fifo), call=call))
+        assert (result.returncode, result.stdout) == (3, "exiting\n"), result.stderr[-2000:]
+        assert path.read_text() == "written by the main thread\n"
+
+
 class Name(str):
     """A str subclass: rows holding one take the converting route."""
 

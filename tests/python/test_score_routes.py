@@ -132,3 +132,87 @@ def test_faults_come_from_the_core_on_both_routes(capfd, route, call, args, wher
     assert len(lines) == 1
     match = DIAGNOSTIC.search(lines[0])
     assert match and (match["message"], match["file"]) == (MISSING, where)
+
+
+# ---- closure tables and profile mappings: every route raises what the conversion raises ----------
+
+class ItemsOnly:
+    """A mapping known by its items() alone: profiles read through the generic mapping route."""
+
+    def __init__(self, mapping):
+        self.mapping = mapping
+
+    def items(self):
+        return self.mapping.items()
+
+
+def error_of(call):
+    try:
+        call()
+    except BaseException as exc:  # noqa: BLE001 - the exact type is compared
+        return type(exc), str(exc)
+    raise AssertionError("no error")
+
+
+# Each bad table follows a good row, whose subject is a str subclass on the converting route.
+BAD_TABLES = {
+    "table-not-a-dict": None,
+    "row-not-a-dict": {"a": ["p"]},
+    "subject-not-str": {1: {"p": {"x"}}},
+    "predicate-not-str": {"a": {2: {"x"}}},
+    "objects-frozenset": {"a": {"p": frozenset({"x"})}},
+    "objects-list": {"a": {"p": ["x"]}},
+    "element-not-str": {"a": {"p": {"x", 3}}},
+    "subject-surrogate": {"\ud800": {"p": {"x"}}},
+    "predicate-surrogate": {"a": {"\ud800": {"x"}}},
+    "element-surrogate": {"a": {"p": {"x", "\udc00"}}},
+    "first-of-two-errors": {"a": {"p": {4}}, "b": []},
+    "entity-not-str": {"a": {"p": {"x"}}},
+}
+CLOSURE_CALLS = {
+    "ClosureIndex": lambda t, bad: o.ClosureIndex(t, frozenset() if bad == "entity-not-str" else None),
+    "semantic_jaccard_similarity": lambda t, bad: o.semantic_jaccard_similarity(t, "a", 5 if bad == "entity-not-str" else "b"),
+    "max_information_content": lambda t, bad: o.max_information_content(t, "a", "b", frozenset() if bad == "entity-not-str" else {"p"}),
+}
+
+
+@pytest.mark.parametrize("bad", sorted(BAD_TABLES))
+@pytest.mark.parametrize("call", sorted(CLOSURE_CALLS))
+def test_closure_table_routes_raise_alike(call, bad):
+    def table(route):
+        rows = BAD_TABLES[bad]
+        return ["not", "a", "dict"] if rows is None else {route("first"): {"p": {"x"}}, **rows}
+
+    plain, converted = (error_of(lambda: CLOSURE_CALLS[call](table(route), bad)) for route in (str, StrSub))
+    assert plain == converted
+    assert plain[0] in (TypeError, ValueError, UnicodeEncodeError)
+
+
+BAD_PROFILES = {
+    "name-not-str": {"q": {"a"}, 1: {"a"}},
+    "profile-list": {"q": ["a"]},
+    "profile-not-a-set": {"q": {"a"}, "r": object},
+    "element-not-str": {"q": {"a", 5}},
+    "element-surrogate": {"q": {"a", "\ud800"}},
+    "name-surrogate": {"\ud800": {"a"}},
+    "first-of-two-errors": {"q": {"a"}, "r": [1], "s": {2}},
+    "not-a-subject": {"q": {"a", "r"}},
+}
+INDEX = o.ClosureIndex({"a": {"p": {"a", "r"}}, "b": {"p": {"b", "r"}}})
+PROFILE_CALLS = {
+    "top_k-queries": lambda p: INDEX.top_k(p, measure="expanded_jaccard"),
+    "top_k-candidates": lambda p: INDEX.top_k({"z": {"a"}}, p, measure="expanded_jaccard"),
+}
+
+
+@pytest.mark.parametrize("bad", sorted(BAD_PROFILES))
+@pytest.mark.parametrize("call", sorted(PROFILE_CALLS))
+def test_profile_mapping_routes_raise_alike(call, bad):
+    def routes():
+        given = BAD_PROFILES[bad]
+        yield given  # a dict of exact strs: read in place
+        yield ItemsOnly({StrSub(k) if isinstance(k, str) else k: v for k, v in given.items()})
+
+    plain, generic = (error_of(lambda: PROFILE_CALLS[call](p)) for p in routes())
+    assert plain == generic
+    assert plain[0] in (TypeError, KeyError, UnicodeEncodeError)
