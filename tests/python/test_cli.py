@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import ontarix
-from conftest import random_profiles, write_association
+from conftest import needs_piece_combine, random_profiles, write_association
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 MODULES = {"ontarix-run": "ontarix_tools.run", "ontarix-neighbours": "ontarix_tools.neighbours"}
@@ -99,6 +99,29 @@ def test_phenomizer_scores_every_set_against_set1_by_the_index(tmp_path, custom_
         f"{name}\t{score!r}\t{len(set1)}\t{size}" for score, name, size in rows]
 
 
+@pytest.mark.parametrize(
+    "command, measure, combine",
+    [("ontarix-run", "lin", "bma"), ("ontarix-run", "simgic", None),
+     ("ontarix-neighbours", "graph_ic", "directed"), ("ontarix-neighbours", "jiang_conrath", None)],
+)
+def test_measure_and_combine_reach_the_index(tmp_path, command, measure, combine):
+    input_file, closure_file, profiles = profile_files(tmp_path, seed=7)
+    out = cli(input_file, closure_file, "--measure", measure,
+              *(["--combine", combine] if combine else []), command=command)
+    assert out.returncode == 0 and out.stderr == "", out.stderr
+    idx = ontarix.ClosureIndex.from_file(closure_file)
+    if command == "ontarix-neighbours":
+        expected = idx.top_k(profiles, k=10, measure=measure, combine=combine)
+        assert out.stdout.splitlines()[1:] == [f"{q}\t{r}\t{n}\t{s!r}" for q, row in expected.items()
+                                               for r, (n, s) in enumerate(row, 1)]
+        return
+    set1 = profiles["set1"]  # per call, another path than the command's matrix row
+    rows = sorted(((idx.similarity(set1, s, measure=measure, combine=combine), name, len(s))
+                   for name, s in profiles.items()), key=lambda r: (-r[0], r[1]))
+    assert out.stdout.splitlines()[1:] == [f"{name}\t{score!r}\t{len(set1)}\t{size}"
+                                           for score, name, size in rows]
+
+
 @pytest.mark.parametrize("as_json", [False, True])
 def test_neighbours_are_the_index_top_k(tmp_path, as_json):
     input_file, closure_file, profiles = profile_files(tmp_path, seed=5)
@@ -120,7 +143,14 @@ def test_neighbours_are_the_index_top_k(tmp_path, as_json):
         ("ontarix-run", ["--measure", "phenomizer", "--ic", "{d}/ic.csv"], 1,
          "ontarix-run: error: IC file {d}/ic.csv, line 2: 'x' is not a finite number"),
         ("ontarix-run", ["--ic", "{d}/ic.csv"], 2,
-         "ontarix-run: error: --ic applies to --measure phenomizer only"),
+         "ontarix-run: error: --ic applies to the measures that read the information content, "
+         "not to jaccard"),
+        ("ontarix-run", ["--measure", "simgic", "--combine", "bma"], 2,
+         "ontarix-run: error: --combine applies to the term measures only, not to simgic "
+         "(a profile measure)"),
+        ("ontarix-neighbours", ["--measure", "semantic_jaccard", "--ic", "{d}/ic.csv"], 2,
+         "ontarix-neighbours: error: --ic applies to the measures that read the information "
+         "content, not to semantic_jaccard"),
         ("ontarix-neighbours", [], 1,
          "ontarix-neighbours: error: term 'Z' of set 's2' is not in the closure file"),
         ("ontarix-neighbours", ["-k", "0"], 2,
@@ -158,15 +188,20 @@ def test_progress_bar_only_on_a_terminal_for_long_work(stream, pairs, shown):
     assert progress_wanted(stream, pairs) is shown
 
 
-@pytest.mark.parametrize("measure, block_size", [("phenomizer", 7), ("jaccard", 60), ("phenomizer", 1)])
-def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size):
+@pytest.mark.parametrize(
+    "measure, block_size, combine",
+    [("phenomizer", 7, None), ("jaccard", 60, None), ("phenomizer", 1, None),
+     pytest.param("lin", 7, "directed", marks=needs_piece_combine)],
+)
+def test_search_in_pieces_behind_the_bar_equals_one_call(measure, block_size, combine):
     from ontarix_tools._blocks import top_k_in_pieces
 
     table, profiles = random_profiles(80, 60, seed=6)
     idx = ontarix.ClosureIndex(table)
     done = []
-    got = top_k_in_pieces(idx, profiles, 4, measure, 1, done.append, block_size=block_size)
-    expected = idx.top_k(profiles, k=4, measure=measure)
+    got = top_k_in_pieces(idx, profiles, 4, measure, 1, done.append, block_size=block_size,
+                          combine=combine)
+    expected = idx.top_k(profiles, k=4, measure=measure, combine=combine)
     nan_free = lambda d: [(q, [(n, repr(s)) for n, s in row]) for q, row in d.items()]  # noqa: E731
     n = len(profiles)
     assert nan_free(got) == nan_free(expected) and sum(done) == n * (n - 1) // 2

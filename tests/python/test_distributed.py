@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import ontarix
-from conftest import random_profiles, run_python, write_association
+from conftest import needs_piece_combine, random_profiles, run_python, write_association
 
 
 def ontology(n_terms, n_sets, seed, max_terms=6):
@@ -33,14 +33,17 @@ def client():
 
 
 @pytest.mark.parametrize(
-    "measure, with_candidates, k, block_size",
+    "measure, with_candidates, k, block_size, combine",
     [
-        ("phenomizer", False, 5, 7),
-        ("jaccard", False, 1000, None),  # more than there are others: every other, in order
-        ("expanded_jaccard", True, 3, 4),
+        ("phenomizer", False, 5, 7, None),
+        ("jaccard", False, 1000, None, None),  # more than there are others: every other, in order
+        ("expanded_jaccard", True, 3, 4, None),
+        # directed is asymmetric: a pair of blocks must score both directions as the call does
+        pytest.param("relevance", False, 4, 9, "directed", marks=needs_piece_combine),
+        pytest.param("lin", True, 3, 5, "bma", marks=needs_piece_combine),
     ],
 )
-def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size):
+def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size, combine):
     from ontarix_tools import distributed_top_k
 
     idx, profiles = ontology(200, 150, seed=1)
@@ -48,8 +51,8 @@ def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size):
         del profiles["empty"]  # no terms, no expansion: that measure needs a term of the index
     candidates = dict(list(profiles.items())[40:]) if with_candidates else None
     queries = dict(list(profiles.items())[:60]) if with_candidates else profiles
-    expected = idx.top_k(queries, candidates, k=k, measure=measure)
-    got = distributed_top_k(client, idx, queries, candidates, k=k, measure=measure,
+    expected = idx.top_k(queries, candidates, k=k, measure=measure, combine=combine)
+    got = distributed_top_k(client, idx, queries, candidates, k=k, measure=measure, combine=combine,
                             block_size=block_size)
     assert comparable(got) == comparable(expected)
 

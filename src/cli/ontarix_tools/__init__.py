@@ -9,6 +9,8 @@ and the command lines.
     ontarix_tools.run          the ontarix-run command
     ontarix_tools.closure      the ontarix-closure command
     ontarix_tools.neighbours   the ontarix-neighbours command
+    ontarix_tools.rank         the ontarix-rank command, and rank_candidates: one query against
+                               every candidate profile, ranked, with p-values and q-values
 
 The names below are importable from the package itself. Importing it imports neither numpy,
 Dask nor fastobo: each is imported by the call that needs it.

@@ -19,13 +19,16 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Mapping, Set
-from typing import TYPE_CHECKING, Literal, Union
+from typing import TYPE_CHECKING, Any, Literal, Union, cast
 
 if TYPE_CHECKING:
     import ontarix
 
 Profiles = Union[Mapping[str, Set[str]], "ontarix.PreparedProfiles"]
-Measure = Literal["phenomizer", "jaccard", "expanded_jaccard"]
+Measure = Literal["phenomizer", "jaccard", "expanded_jaccard", "simgic", "resnik",
+                  "max_information_content", "lin", "jiang_conrath", "relevance",
+                  "information_coefficient", "graph_ic", "semantic_jaccard", "wang"]
+Combine = Literal["funsimavg", "funsimmax", "bma", "max", "avg", "directed"]
 Neighbours = dict[str, list[tuple[str, float]]]
 # (r0, r1, c0, c1): query rows r0..r1-1 against candidate columns c0..c1-1.
 Piece = tuple[int, int, int, int]
@@ -65,7 +68,7 @@ def piece_pairs(piece: Piece, all_vs_all: bool) -> int:
 
 def top_k_in_pieces(index: ontarix.ClosureIndex, queries: Mapping[str, Set[str]], k: int,
                     measure: Measure, threads: int | None, on_pairs: Callable[[int], object],
-                    block_size: int | None = None) -> Neighbours:
+                    block_size: int | None = None, combine: Combine | None = None) -> Neighbours:
     """index.top_k(queries, k=k, ...) -- every query against the others -- piece by piece,
     calling on_pairs(pairs scored) after each piece."""
     names = list(queries)
@@ -73,17 +76,28 @@ def top_k_in_pieces(index: ontarix.ClosureIndex, queries: Mapping[str, Set[str]]
     size = block_size or triangle_block_size(len(names), 1)
     found = []
     for piece in triangle_pieces(len(names), size):
-        found.append(index._top_k_piece(prepared, None, piece, k=k, measure=measure,
-                                        threads=threads))
+        found.append(top_k_piece(index, prepared, None, piece, k, measure, combine, threads))
         on_pairs(piece_pairs(piece, True))
     return type(index)._merge_top_k(names, None, found, k)
 
 
+def top_k_piece(index: ontarix.ClosureIndex, queries: ontarix.PreparedProfiles,
+                candidates: ontarix.PreparedProfiles | None, piece: Piece, k: int,
+                measure: Measure, combine: Combine | None, threads: int | None) -> bytes:
+    """One piece's best lists, by index._top_k_piece with top_k's measure and combine."""
+    # combine=None is top_k's default (funsimavg for a term measure), so it is passed only when
+    # given: the call then also suits a _top_k_piece that knows the older measures alone.
+    options: dict[str, Any] = {} if combine is None else {"combine": combine}
+    scored: bytes = index._top_k_piece(queries, candidates, piece, k=k, measure=cast(Any, measure),
+                                       threads=threads, **options)
+    return scored
+
+
 def check_arguments(index: ontarix.ClosureIndex, queries: Mapping[str, Set[str]],
                     candidates: Mapping[str, Set[str]] | None, k: int, measure: Measure,
-                    threads: int | None) -> None:
+                    threads: int | None, combine: Combine | None = None) -> None:
     """Raises what index.top_k would raise for these arguments, at the cost of converting them
     once and comparing nothing, so that a mistake surfaces before any work is shipped or split."""
-    index.top_k(queries, {}, k=k, measure=measure, threads=threads)
+    index.top_k(queries, {}, k=k, measure=measure, combine=combine, threads=threads)
     if candidates is not None:
-        index.top_k({}, candidates, k=k, measure=measure, threads=threads)
+        index.top_k({}, candidates, k=k, measure=measure, combine=combine, threads=threads)

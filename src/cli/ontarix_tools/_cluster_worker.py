@@ -14,7 +14,7 @@ from typing import TYPE_CHECKING, cast
 
 from distributed import WorkerPlugin, get_worker
 
-from ontarix_tools._blocks import Measure, Piece
+from ontarix_tools._blocks import Combine, Measure, Piece, top_k_piece
 
 if TYPE_CHECKING:
     import ontarix
@@ -31,9 +31,9 @@ class SharedInputs(WorkerPlugin):
         self.candidates = candidates
 
 
-def piece_task(plugin_name: str, piece: Piece, k: int, measure: Measure,
+def piece_task(plugin_name: str, piece: Piece, k: int, measure: Measure, combine: Combine | None,
                threads: int | None) -> bytes:
     """One piece of the search (see _blocks), from the inputs installed on this worker."""
     shared = cast(SharedInputs, get_worker().plugins[plugin_name])
-    return shared.index._top_k_piece(shared.queries, shared.candidates, piece, k=k,
-                                     measure=measure, threads=threads)
+    return top_k_piece(shared.index, shared.queries, shared.candidates, piece, k, measure, combine,
+                       threads)

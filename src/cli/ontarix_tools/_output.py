@@ -26,14 +26,31 @@ def positive_int(text: str) -> int:
     return value
 
 
+def is_terminal(stream: TextIO | None) -> bool:
+    """Whether stream is a terminal, where a progress bar may be drawn: logs and pipes receive
+    nothing but errors. None (no standard error at all, as under pythonw) is none."""
+    if stream is None:
+        return False
+    try:
+        return stream.isatty()
+    except (AttributeError, ValueError):  # no such method, or a closed stream
+        return False
+
+
 def report_error(prog: str, exc: BaseException) -> int:
     """Prints exc as one line on standard error and returns the exit status for it. Interrupts
     and exits pass through: they are the user's, not the input's."""
     if isinstance(exc, (KeyboardInterrupt, SystemExit)):
         raise exc
-    text = str(exc).splitlines()[0] if str(exc) else type(exc).__name__
-    print(f"{prog}: error: {text}", file=sys.stderr)
+    print(f"{prog}: error: {error_text(exc)}", file=sys.stderr)
     return 1
+
+
+def error_text(exc: BaseException) -> str:
+    """The first line of exc's text; a file's OSError as "FILE: reason", as the shell says it."""
+    if isinstance(exc, OSError) and exc.strerror and isinstance(exc.filename, (str, bytes)):
+        return f"{os.fsdecode(exc.filename)}: {exc.strerror}"
+    return str(exc).splitlines()[0] if str(exc) else type(exc).__name__
 
 
 def write_stdout(write: Callable[[TextIO], None]) -> None:

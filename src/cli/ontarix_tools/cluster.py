@@ -14,8 +14,8 @@ import uuid
 from collections.abc import Callable, Mapping, Set
 from typing import TYPE_CHECKING, Any
 
-from ontarix_tools._blocks import (Measure, Neighbours, check_arguments, piece_pairs, row_pieces,
-                                   triangle_block_size, triangle_pieces)
+from ontarix_tools._blocks import (Combine, Measure, Neighbours, check_arguments, piece_pairs,
+                                   row_pieces, triangle_block_size, triangle_pieces)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -41,10 +41,12 @@ def distributed_top_k(
     *,
     k: int = 10,
     measure: Measure = "phenomizer",
+    combine: Combine | None = None,
     threads: int | None = 1,
     block_size: int | None = None,
 ) -> Neighbours:
-    """index.top_k(queries, candidates, k=k, measure=measure), computed on a Dask cluster.
+    """index.top_k(queries, candidates, k=k, measure=measure, combine=combine), computed on a Dask
+    cluster.
 
     client is a (synchronous) dask.distributed.Client: of a LocalCluster, or connected to a
     scheduler's address. The work is cut into tasks (pairs of blocks of queries, or blocks of
@@ -68,8 +70,8 @@ def distributed_top_k(
     Raises ImportError naming the extra to install when dask.distributed is missing, and what
     index.top_k raises for bad arguments, before anything is sent.
     """
-    return run_blocks(client, index, queries, candidates, k=k, measure=measure, threads=threads,
-                      block_size=block_size)
+    return run_blocks(client, index, queries, candidates, k=k, measure=measure, combine=combine,
+                      threads=threads, block_size=block_size)
 
 
 def run_blocks(
@@ -83,6 +85,7 @@ def run_blocks(
     threads: int | None,
     block_size: int | None,
     on_block: Callable[[int], object] | None = None,
+    combine: Combine | None = None,
 ) -> Neighbours:
     """distributed_top_k, calling on_block(pairs of profiles scored) as each task's rows arrive."""
     try:
@@ -93,7 +96,7 @@ def run_blocks(
 
     queries = dict(queries)
     candidates = None if candidates is None else dict(candidates)
-    check_arguments(index, queries, candidates, k, measure, threads)
+    check_arguments(index, queries, candidates, k, measure, threads, combine)
     if block_size is not None:
         block_size = operator.index(block_size)
         if block_size < 1:
@@ -118,8 +121,8 @@ def run_blocks(
                               None if candidates is None else index.prepare(candidates))
         register(inputs, name=name)
         futures = [
-            client.submit(piece_task, name, piece, k, measure, threads, key=f"{name}-{i}",
-                          pure=False)
+            client.submit(piece_task, name, piece, k, measure, combine, threads,
+                          key=f"{name}-{i}", pure=False)
             for i, piece in enumerate(pieces)
         ]
         pairs = {future.key: piece_pairs(piece, all_vs_all) for future, piece in zip(futures, pieces)}

@@ -1,7 +1,7 @@
 """The ontarix-neighbours command: every named term set's nearest others.
 
-    ontarix-neighbours INPUT CLOSURE [-k K] [--measure M] [--ic FILE] [--threads N]
-                       [--scheduler ADDRESS] [--json]
+    ontarix-neighbours INPUT CLOSURE [-k K] [--measure M] [--combine C] [--ic FILE]
+                       [--threads N] [--scheduler ADDRESS] [--json]
 
 ClosureIndex.top_k over all pairs of INPUT's sets, locally or, with --scheduler, on a Dask
 cluster through distributed_top_k. The answer is the same either way.
@@ -16,7 +16,10 @@ from collections.abc import Sequence
 from typing import Any, TextIO
 
 from ontarix_tools._blocks import Neighbours, top_k_in_pieces
-from ontarix_tools._output import format_score, positive_int, report_error, write_stdout
+from ontarix_tools._measures import (CLOSURE_TERM_MEASURES, COMBINE_HELP, COMBINES,
+                                     check_options)
+from ontarix_tools._output import (format_score, is_terminal, positive_int, report_error,
+                                   write_stdout)
 
 PROG = "ontarix-neighbours"
 
@@ -40,14 +43,19 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("input", metavar="INPUT", help="association file of named term sets")
     p.add_argument("closure", metavar="CLOSURE", help="association file of term expansions")
     p.add_argument("-k", type=positive_int, default=10, help="neighbours per set (default 10)")
-    p.add_argument("--measure", choices=("phenomizer", "jaccard", "expanded_jaccard"),
-                   default="phenomizer",
+    p.add_argument("--measure",
+                   choices=("phenomizer", "jaccard", "expanded_jaccard", "simgic",
+                            *CLOSURE_TERM_MEASURES),
+                   default="phenomizer", metavar="M",
                    help="phenomizer (default): best-match average of the terms' Resnik scores; "
                         "jaccard: Jaccard index of the sets as given; expanded_jaccard: of the "
-                        "sets expanded through CLOSURE")
+                        "sets expanded through CLOSURE; simgic: information content shared by "
+                        "the expansions; or a term measure (" + ", ".join(CLOSURE_TERM_MEASURES)
+                        + ") combined by --combine")
+    p.add_argument("--combine", choices=COMBINES, metavar="C", help=COMBINE_HELP)
     p.add_argument("--ic", metavar="FILE",
                    help='"term,information content" lines to use instead of CLOSURE\'s own '
-                        "(phenomizer only); terms it lacks have 0.0")
+                        "(measures of information content only); terms it lacks have 0.0")
     p.add_argument("--threads", metavar="N", type=positive_int,
                    help="threads of the search (default: every CPU); with --scheduler, threads "
                         "of each task (default 1)")
@@ -61,12 +69,7 @@ def _parser() -> argparse.ArgumentParser:
 def progress_wanted(stream: TextIO | None, pairs: int) -> bool:
     """Whether to draw a progress bar on stream: only on a terminal, and only for long work,
     so that logs and pipes receive nothing but errors."""
-    if stream is None or pairs < LONG_WORK_PAIRS:
-        return False
-    try:
-        return stream.isatty()
-    except (AttributeError, ValueError):  # no such method, or a closed stream
-        return False
+    return pairs >= LONG_WORK_PAIRS and is_terminal(stream)
 
 
 def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> Neighbours:
@@ -88,12 +91,13 @@ def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> 
             client: Any = Client(args.scheduler)  # type: ignore[no-untyped-call]
             with client:
                 return run_blocks(client, index, sets, None, k=args.k, measure=args.measure,
-                                  threads=args.threads or 1, block_size=None,
-                                  on_block=on_progress)
+                                  combine=args.combine, threads=args.threads or 1,
+                                  block_size=None, on_block=on_progress)
         if on_progress is not None:
-            return top_k_in_pieces(index, sets, args.k, args.measure, args.threads, on_progress)
+            return top_k_in_pieces(index, sets, args.k, args.measure, args.threads, on_progress,
+                                   combine=args.combine)
         result: Neighbours = index.top_k(sets, k=args.k, measure=args.measure,
-                                         threads=args.threads)
+                                         combine=args.combine, threads=args.threads)
         return result
 
 
@@ -120,8 +124,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     status: 0, or 1 after a one-line error on standard error (usage errors exit with 2)."""
     parser = _parser()
     args = parser.parse_args(argv)
-    if args.ic is not None and args.measure != "phenomizer":
-        parser.error("--ic applies to --measure phenomizer only")
+    check_options(parser, args.measure, args.combine, args.ic)
     try:
         from ontarix_tools._inputs import load
 
