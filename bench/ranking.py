@@ -74,18 +74,6 @@ def ms(seconds: float) -> str:
     return f"{seconds * 1e3:.2f} ms" if seconds < 1 else f"{seconds:.2f} s"
 
 
-def takes_prepared(index: ontarix.ClosureIndex, prepared: Any) -> bool:
-    """Whether the index's matrices and top_k take prepared profiles (earlier builds take only
-    mappings and sequences of sets)."""
-    engine: Any = index
-    try:
-        engine.similarity_matrix([], prepared)
-        engine.top_k({}, prepared, k=1)
-    except TypeError:
-        return False
-    return True
-
-
 # ---- the patients ------------------------------------------------------------------------------
 
 def simulate(profiles: dict[str, set[str]], parents: dict[str, list[str]], n: int,
@@ -153,8 +141,7 @@ def main() -> int:
     print(f"  information content of the {len(profiles):,} OMIM profiles: {ms(seconds)}")
     seconds, prepared = best_of(3, lambda: index.prepare(profiles))
     print(f"  index.prepare of the OMIM profiles: {ms(seconds)}")
-    prepared_ok = takes_prepared(index, prepared)
-    columns: Any = prepared if prepared_ok else list(profiles.values())
+    columns: Any = prepared
 
     parents: dict[str, list[str]] = {}
     for child, _, parent in rows:
@@ -168,26 +155,18 @@ def main() -> int:
     rng = random.Random(args.seed + 1)
     large = sorted(d for d, terms in profiles.items() if len(terms) >= 10)
     ten = [set(rng.sample(sorted(profiles[d]), 10)) for d in rng.sample(large, args.timed)]
-    if prepared_ok:
-        times = [timed(lambda q=q: engine.top_k({"patient": q}, prepared, k=10))[0] for q in ten]
-        print(f"  top_k of one 10-term query against the prepared diseases, k=10: "
-              f"{ms(statistics.median(times))} (median of {len(ten)}; target <= 2 ms)")
-    else:
-        times = [timed(lambda q=q: index.top_k({"patient": q}, profiles, k=10))[0] for q in ten]
-        print(f"  top_k of one 10-term query, k=10: not available on prepared diseases in this "
-              f"build; with the mapping {ms(statistics.median(times))} (target <= 2 ms prepared)")
-    has_pvalues = hasattr(index, "pvalues")
-    if has_pvalues:
-        seconds, _ = timed(lambda: engine.pvalues(ten[0], prepared, measure="resnik",
-                                                  method="exact"))
-        print(f"  exact p-values of a first 10-term query against all {len(ids):,}: "
-              f"{ms(seconds)} (target <= 10 s)")
-        seconds, null = timed(lambda: engine.null_distributions(prepared, 10, measure="resnik"))
-        times = [timed(lambda q=q: null.pvalues(q))[0] for q in ten[1:]]
-        print(f"  later 10-term queries, distributions kept (built in {ms(seconds)}): "
-              f"{ms(statistics.median(times))} (median of {len(times)}; target <= 100 ms)")
-    else:
-        print("  exact p-values: not available in this build (no ClosureIndex.pvalues)")
+    times = [timed(lambda q=q: engine.top_k({"patient": q}, prepared, k=10))[0] for q in ten]
+    print(f"  top_k of one 10-term query against the prepared diseases, k=10: "
+          f"{ms(statistics.median(times))} (median of {len(ten)}; target <= 2 ms)")
+    mapped = [timed(lambda q=q: index.top_k({"patient": q}, profiles, k=10))[0] for q in ten]
+    print(f"  the same against the mapping: {ms(statistics.median(mapped))}")
+    seconds, _ = timed(lambda: engine.pvalues(ten[0], prepared, measure="resnik", method="exact"))
+    print(f"  exact p-values of a first 10-term query against all {len(ids):,}: "
+          f"{ms(seconds)} (target <= 10 s)")
+    seconds, null = timed(lambda: engine.null_distributions(prepared, 10, measure="resnik"))
+    times = [timed(lambda q=q: null.pvalues(q))[0] for q in ten[1:]]
+    print(f"  later 10-term queries, distributions kept (built in {ms(seconds)}): "
+          f"{ms(statistics.median(times))} (median of {len(times)}; target <= 100 ms)")
 
     print(f"\nSimulated patients: {args.diseases:,} OMIM diseases with at least 5 terms, "
           f"seed {args.seed}; ranks among {len(ids):,}")
@@ -209,16 +188,10 @@ def main() -> int:
                 timed(lambda q=q: index.similarity_matrix([q], columns, measure=measure,
                                                           combine=combine))[0]
                 for q in sets[:args.timed])
-        pvalues, p_time = (directed_pvalues(engine, prepared, sets, args.timed)
-                           if has_pvalues else (None, 0.0))
+        pvalues, p_time = directed_pvalues(engine, prepared, sets, args.timed)
         for label, measure, combine, by_p in METHODS:
             score = scores[measure, combine]
-            if by_p and pvalues is None:
-                print(f"| {label} | {k} | not available in this build (no ClosureIndex.pvalues) "
-                      "| | | |")
-                continue
-            ranks = (true_ranks(-pvalues, score, truth) if by_p and pvalues is not None
-                     else true_ranks(score, None, truth))
+            ranks = true_ranks(-pvalues, score, truth) if by_p else true_ranks(score, None, truth)
             cost = per_query[measure, combine] + (p_time if by_p else 0.0)
             print(f"| {label} | {k} | {np.mean(ranks < 1.5):.1%} | {np.mean(ranks <= 10):.1%} | "
                   f"{np.median(ranks):g} | {ms(cost)} |", flush=True)

@@ -87,20 +87,3 @@ def write_association(path, mapping):
                             for value in sorted(values)), encoding="utf-8")
     return str(path)
 
-
-def _pieces_take_combine() -> bool:
-    """Whether ClosureIndex._top_k_piece scores every measure with a combine, as top_k does."""
-    index = ontarix.ClosureIndex({"a": {"is_a": {"a"}}})
-    prepared = index.prepare({"x": {"a"}})
-    try:
-        index._top_k_piece(prepared, None, (0, 1, 0, 1), k=1, measure="lin", combine="bma")
-    except (TypeError, ValueError):
-        return False
-    return True
-
-
-# Searches in pieces with a term measure and a combine (the progress bar's and the cluster's) run
-# once the pieces take them.
-needs_piece_combine = pytest.mark.skipif(
-    not _pieces_take_combine(),
-    reason="this build's ClosureIndex._top_k_piece takes no term measure with a combine yet")

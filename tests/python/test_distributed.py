@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import ontarix
-from conftest import needs_piece_combine, random_profiles, run_python, write_association
+from conftest import random_profiles, run_python, write_association
 
 
 def ontology(n_terms, n_sets, seed, max_terms=6):
@@ -39,8 +39,8 @@ def client():
         ("jaccard", False, 1000, None, None),  # more than there are others: every other, in order
         ("expanded_jaccard", True, 3, 4, None),
         # directed is asymmetric: a pair of blocks must score both directions as the call does
-        pytest.param("relevance", False, 4, 9, "directed", marks=needs_piece_combine),
-        pytest.param("lin", True, 3, 5, "bma", marks=needs_piece_combine),
+        ("relevance", False, 4, 9, "directed"),
+        ("lin", True, 3, 5, "bma"),
     ],
 )
 def test_equals_one_top_k_call(client, measure, with_candidates, k, block_size, combine):

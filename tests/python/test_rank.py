@@ -14,9 +14,6 @@ from ontarix_tools import benjamini_hochberg, read_obo_index
 from test_cli import Terminal
 from test_readers import gaf_row
 
-HAS_PVALUES = hasattr(ontarix.ClosureIndex, "pvalues")
-needs_pvalues = pytest.mark.skipif(not HAS_PVALUES, reason="this build of ontarix has no "
-                                                           "ClosureIndex.pvalues yet")
 
 HPOA_HEADER = ("#description: generated\n#version: 2025-01-16\n"
                "database_id\tdisease_name\tqualifier\thpo_id\treference\tevidence\tonset\t"
@@ -180,7 +177,6 @@ def test_progress_bar_on_a_terminal_is_cleared_and_leaves_the_output_alone(files
     assert "ontarix-rank: scoring 16 candidates" in drawn and drawn.endswith("\r")  # cleared
 
 
-@needs_pvalues
 @pytest.mark.parametrize("method, options, measure",
                          [("exact", [], "resnik"), ("exact", ["--measure", "phenomizer"], "resnik"),
                           ("sampling", ["--measure", "lin", "--combine", "bma", "--json"], "lin")])
@@ -211,7 +207,6 @@ def rows_score(rows, obj):
     return next(score for o, score, *_ in rows if o == obj)
 
 
-@needs_pvalues
 def test_kept_distributions_give_the_same_ranking(files):
     from ontarix_tools.rank import rank_candidates
 

@@ -19,7 +19,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Mapping, Set
-from typing import TYPE_CHECKING, Any, Literal, Union, cast
+from typing import TYPE_CHECKING, Literal, Union
 
 if TYPE_CHECKING:
     import ontarix
@@ -47,10 +47,20 @@ def triangle_block_size(n: int, pieces_wanted: int) -> int:
     return size
 
 
-def triangle_pieces(n: int, size: int) -> list[Piece]:
-    """Every pair of blocks a <= b of `size` consecutive queries out of n."""
+def is_symmetric(combine: Combine | None) -> bool:
+    """Whether a pair scores the same for both of its queries: for every measure and combine but
+    "directed", which scores how well one side explains the other."""
+    return combine != "directed"
+
+
+def triangle_pieces(n: int, size: int, symmetric: bool = True) -> list[Piece]:
+    """Every pair of blocks a <= b of `size` consecutive queries out of n; for a measure that is
+    not symmetric also b > a, since a piece of two blocks then scores one direction only."""
     bounds = [(start, min(start + size, n)) for start in range(0, n, size)]
-    return [(*a, *b) for i, a in enumerate(bounds) for b in bounds[i:]]
+    pieces = [(*a, *b) for i, a in enumerate(bounds) for b in bounds[i:]]
+    if not symmetric:
+        pieces += [(*b, *a) for i, a in enumerate(bounds) for b in bounds[i + 1:]]
+    return pieces
 
 
 def row_pieces(n: int, candidates: int, size: int) -> list[Piece]:
@@ -58,11 +68,12 @@ def row_pieces(n: int, candidates: int, size: int) -> list[Piece]:
     return [(start, min(start + size, n), 0, candidates) for start in range(0, n, size)]
 
 
-def piece_pairs(piece: Piece, all_vs_all: bool) -> int:
-    """The pairs of profiles a piece scores."""
+def piece_pairs(piece: Piece, all_vs_all: bool, symmetric: bool = True) -> int:
+    """The pairs of profiles a piece scores (ordered pairs for a measure that is not symmetric)."""
     r0, r1, c0, c1 = piece
     if all_vs_all and r0 == c0:
-        return (r1 - r0) * (r1 - r0 - 1) // 2
+        pairs = (r1 - r0) * (r1 - r0 - 1)
+        return pairs // 2 if symmetric else pairs
     return (r1 - r0) * (c1 - c0)
 
 
@@ -75,9 +86,10 @@ def top_k_in_pieces(index: ontarix.ClosureIndex, queries: Mapping[str, Set[str]]
     prepared = index.prepare(queries)
     size = block_size or triangle_block_size(len(names), 1)
     found = []
-    for piece in triangle_pieces(len(names), size):
+    symmetric = is_symmetric(combine)
+    for piece in triangle_pieces(len(names), size, symmetric):
         found.append(top_k_piece(index, prepared, None, piece, k, measure, combine, threads))
-        on_pairs(piece_pairs(piece, True))
+        on_pairs(piece_pairs(piece, True, symmetric))
     return type(index)._merge_top_k(names, None, found, k)
 
 
@@ -85,11 +97,8 @@ def top_k_piece(index: ontarix.ClosureIndex, queries: ontarix.PreparedProfiles,
                 candidates: ontarix.PreparedProfiles | None, piece: Piece, k: int,
                 measure: Measure, combine: Combine | None, threads: int | None) -> bytes:
     """One piece's best lists, by index._top_k_piece with top_k's measure and combine."""
-    # combine=None is top_k's default (funsimavg for a term measure), so it is passed only when
-    # given: the call then also suits a _top_k_piece that knows the older measures alone.
-    options: dict[str, Any] = {} if combine is None else {"combine": combine}
-    scored: bytes = index._top_k_piece(queries, candidates, piece, k=k, measure=cast(Any, measure),
-                                       threads=threads, **options)
+    scored: bytes = index._top_k_piece(queries, candidates, piece, k=k, measure=measure,
+                                       combine=combine, threads=threads)
     return scored
 
 

@@ -14,8 +14,8 @@ import uuid
 from collections.abc import Callable, Mapping, Set
 from typing import TYPE_CHECKING, Any
 
-from ontarix_tools._blocks import (Combine, Measure, Neighbours, check_arguments, piece_pairs,
-                                   row_pieces, triangle_block_size, triangle_pieces)
+from ontarix_tools._blocks import (Combine, Measure, Neighbours, check_arguments, is_symmetric,
+                                   piece_pairs, row_pieces, triangle_block_size, triangle_pieces)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -109,7 +109,7 @@ def run_blocks(
     workers = sum(client.nthreads().values())
     if candidates is None:
         size = block_size or triangle_block_size(n, BLOCKS_PER_THREAD * max(workers, 1))
-        pieces = triangle_pieces(n, size)
+        pieces = triangle_pieces(n, size, is_symmetric(combine))
     else:
         size = block_size or choose_block_size(n, len(candidates), workers)
         pieces = row_pieces(n, len(candidates), size)
@@ -125,7 +125,8 @@ def run_blocks(
                           key=f"{name}-{i}", pure=False)
             for i, piece in enumerate(pieces)
         ]
-        pairs = {future.key: piece_pairs(piece, all_vs_all) for future, piece in zip(futures, pieces)}
+        pairs = {future.key: piece_pairs(piece, all_vs_all, is_symmetric(combine))
+                 for future, piece in zip(futures, pieces)}
         found = []
         for future, piece in as_completed(futures, with_results=True):  # type: ignore[no-untyped-call]
             found.append(piece)

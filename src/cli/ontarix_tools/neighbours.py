@@ -15,7 +15,7 @@ import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
-from ontarix_tools._blocks import Neighbours, top_k_in_pieces
+from ontarix_tools._blocks import Neighbours, is_symmetric, top_k_in_pieces
 from ontarix_tools._measures import (CLOSURE_TERM_MEASURES, COMBINE_HELP, COMBINES,
                                      check_options)
 from ontarix_tools._output import (format_score, is_terminal, positive_int, report_error,
@@ -75,7 +75,8 @@ def progress_wanted(stream: TextIO | None, pairs: int) -> bool:
 def _search(args: argparse.Namespace, sets: dict[str, set[str]], index: Any) -> Neighbours:
     from tqdm import tqdm  # type: ignore[import-untyped]
 
-    pairs = len(sets) * (len(sets) - 1) // 2
+    # Ordered pairs when the measure is not symmetric: each direction is scored.
+    pairs = len(sets) * (len(sets) - 1) // (2 if is_symmetric(args.combine) else 1)
     show = progress_wanted(sys.stderr, pairs)
     with tqdm(total=pairs, unit="pair", unit_scale=True, desc=PROG, file=sys.stderr,
               disable=not show, delay=0.5) as bar:

@@ -21,7 +21,7 @@ import math
 import os
 import sys
 from collections.abc import Iterable, Mapping, MutableMapping, Sequence, Set
-from typing import TYPE_CHECKING, Any, NamedTuple, TextIO
+from typing import TYPE_CHECKING, Any, NamedTuple, TextIO, cast
 
 from ontarix_tools._measures import (COMBINE_HELP, COMBINES, IC_MEASURES, MEASURES_HELP,
                                      PROFILE_MEASURES, TERM_MEASURES, check_options, term_measure)
@@ -92,21 +92,21 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
                          'p-values: pass pvalues="none"')
     if prepared is None:
         prepared = index.prepare(candidates)
-    scores = _score_row(index, query, candidates, prepared, measure, combine)
+    scores = _score_row(index, query, prepared, measure, combine)
     p: list[float] | None = None
     q: list[float] | None = None
     if pvalues != "none":
         from ontarix_tools.stats import benjamini_hochberg
 
-        engine: Any = index  # p-values are newer than some indexes' type stubs
         if pvalues == "exact" and null_distributions is not None:
             null = null_distributions.get(len(query))
             if null is None:
-                null = null_distributions[len(query)] = engine.null_distributions(
-                    prepared, len(query), measure=scored_terms)
+                null = null_distributions[len(query)] = index.null_distributions(
+                    prepared, len(query), measure=cast(Any, scored_terms))
             values = null.pvalues(query)
         else:
-            values = engine.pvalues(query, prepared, measure=scored_terms, method=pvalues)
+            values = index.pvalues(query, prepared, measure=cast(Any, scored_terms),
+                                   method=cast(Any, pvalues))
         p, q = values.tolist(), benjamini_hochberg(values).tolist()
     ids = list(candidates)
 
@@ -123,21 +123,13 @@ def rank_candidates(index: ontarix.ClosureIndex, query: Set[str],
             for rank, i in enumerate(sorted(range(len(ids)), key=order), 1)]
 
 
-def _score_row(index: ontarix.ClosureIndex, query: Set[str], candidates: Mapping[str, Set[str]],
+def _score_row(index: ontarix.ClosureIndex, query: Set[str],
                prepared: ontarix.PreparedProfiles, measure: str,
                combine: str | None) -> list[float]:
     """The query's score against every candidate, in the candidates' order: one row of the
     index's matrix, whose cells are the per-call scores."""
-    engine: Any = index
-    try:
-        engine.similarity_matrix([], prepared)
-    except TypeError:
-        # Matrices that take no prepared profiles: the mapping, converted for this call.
-        columns: Any = list(candidates.values())
-    else:
-        columns = prepared
-    row: list[float] = engine.similarity_matrix([query], columns, measure=measure,
-                                                combine=combine)[0].tolist()
+    row: list[float] = index.similarity_matrix([query], prepared, measure=cast(Any, measure),
+                                               combine=cast(Any, combine))[0].tolist()
     return row
 
 
