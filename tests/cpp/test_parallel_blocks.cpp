@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "core/cpu_quota.hpp"
@@ -142,9 +144,10 @@ TEST(ParallelBlocks, AHostThatIsGoneParksTheCallerOnceTheRunHasStopped) {
 class FakeRoot {
 public:
     FakeRoot() {
+        // ctest runs each case in its own process, several at once: the process id keeps their
+        // trees apart (gtest's random seed comes from the clock and may be shared).
         root_ = std::filesystem::temp_directory_path() /
-                ("ontarix-cgroup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + std::to_string(counter_++));
+                ("ontarix-cgroup-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
     }
