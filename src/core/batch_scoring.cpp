@@ -130,6 +130,12 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
         body(kernels::PhenomizerProfiles(index, rows, cols, col_side.scored_unions().ranks));
         return;
     }
+    if (scoring.measure == ProfileMeasure::Combined && scoring.term == TermMeasure::Resnik &&
+        kernels::PhenomizerProfiles::serves(scoring.combine)) {
+        body(kernels::PhenomizerProfiles(index, rows, cols, col_side.scored_unions().ranks,
+                                         scoring.combine));
+        return;
+    }
     switch (scoring.measure) {
         case ProfileMeasure::Jaccard:
             body(JaccardLists(JaccardSide::of_profiles(rows), JaccardSide::of_profiles(cols),

@@ -5,10 +5,12 @@
 //   JaccardLists      one Jaccard kernel for every Jaccard path (term semantic_jaccard, profile
 //                     jaccard and expanded_jaccard): the count of the column list's marked numbers;
 //   SimGicProfiles    the weights of the marked ranks of the column's scored union;
-//   PhenomizerProfiles  resnik + funsimavg: each column term's best is the first marked rank of
-//                     its scored list, walked once per row and then looked up (columns share most
-//                     of their terms); each row term's best the first rank of the column's scored
-//                     union whose mark carries that term's bit;
+//   PhenomizerProfiles  resnik with every combine but avg (resnik + funsimavg is phenomizer):
+//                     each column term's best is the first marked rank of its scored list, walked
+//                     once per row and then looked up (columns share most of their terms); each
+//                     row term's best the first rank of the column's scored union whose mark
+//                     carries that term's bit. A resnik score is m itself, so these bests are the
+//                     row and column maxima every such combine reads;
 //   MicaCombine       a measure of m with any combine: a column term's walk of its scored list
 //                     finds, through the bits the row terms set on each rank, the most
 //                     informative common ancestor of that column term with every row term at once;
@@ -249,8 +251,11 @@ public:
     };
 
     PhenomizerProfiles(const ClosureIndex& index, const ProfileList& rows, const ProfileList& cols,
-                       const ProfileList& col_unions)
-        : index_(index), rows_(rows), cols_(cols), col_unions_(col_unions) {}
+                       const ProfileList& col_unions, Combine combine = Combine::FunSimAvg)
+        : index_(index), rows_(rows), cols_(cols), col_unions_(col_unions), combine_(combine) {}
+
+    // Whether the kernel computes resnik with `combine`: avg needs every cell, not the maxima.
+    static constexpr bool serves(Combine combine) noexcept { return combine != Combine::Avg; }
 
     Scratch scratch() const { return Scratch(index_.rank_count(), index_.size()); }
 
@@ -268,33 +273,37 @@ public:
     double score(Scratch& s, std::size_t i, std::size_t j) const {
         const ProfileTerms col = cols_[j];
         const std::span<const double> rank_ic = index_.rank_ic();
-        // Column terms against the row: each one's first marked rank is its best.
-        double col_total = 0.0;
-        for (const std::uint32_t t : col) {
-            if (t >= index_.size()) break;  // a term the index lacks, and so are the rest: 0.0
-            if (!s.known.marked(t)) {
-                double best = 0.0;
-                for (const std::uint32_t r : index_.scored().of(t)) {
-                    if (s.marks.hit(r)) {
-                        best = rank_ic[r];
-                        break;
+        // Sums in the order and with the values of CombineAccumulator's, less the terms that
+        // score 0.0 with everything (x + 0.0 == x), so every combine's double is the same.
+        CombineSums sums;
+        if (combine_ != Combine::Directed) {
+            // Column terms against the row: each one's first marked rank is its best.
+            for (const std::uint32_t t : col) {
+                if (t >= index_.size()) break;  // a term the index lacks, and so are the rest
+                if (!s.known.marked(t)) {
+                    double best = 0.0;
+                    for (const std::uint32_t r : index_.scored().of(t)) {
+                        if (s.marks.hit(r)) {
+                            best = rank_ic[r];
+                            break;
+                        }
                     }
+                    s.known.mark(t);
+                    s.best[t] = best;
                 }
-                s.known.mark(t);
-                s.best[t] = best;
+                sums.cols += s.best[t];
+                sums.best = std::max(sums.best, s.best[t]);
             }
-            col_total += s.best[t];
         }
-        // Row terms against the column: the first rank of the column's union that carries a
-        // term's bit is that term's best. Terms without a scored list add 0.0: left out.
-        std::fill(s.row_best.begin(), s.row_best.end(), ClosureIndex::kNoRank);
-        first_marks(s.marks, col_unions_[j], s.slots.size(), s.seen.data(),
-                    [&](std::size_t slot, std::uint32_t r) { s.row_best[slot] = r; });
-        double row_total = 0.0;
-        for (const std::uint32_t r : s.row_best) row_total += rank_score(index_, r);
-        const double row_mean = row_total / static_cast<double>(rows_[i].size());
-        const double col_mean = col_total / static_cast<double>(col.size());
-        return (row_mean + col_mean) * 0.5;
+        if (needs_rows(combine_)) {
+            // Row terms against the column: the first rank of the column's union that carries a
+            // term's bit is that term's best. Terms without a scored list add 0.0: left out.
+            std::fill(s.row_best.begin(), s.row_best.end(), ClosureIndex::kNoRank);
+            first_marks(s.marks, col_unions_[j], s.slots.size(), s.seen.data(),
+                        [&](std::size_t slot, std::uint32_t r) { s.row_best[slot] = r; });
+            for (const std::uint32_t r : s.row_best) sums.rows += rank_score(index_, r);
+        }
+        return combined_score(combine_, sums, rows_[i].size(), col.size());
     }
 
     void clear(Scratch& s, std::size_t) const { s.marks.clear(index_, s.slots); }
@@ -304,6 +313,7 @@ private:
     const ProfileList& rows_;
     const ProfileList& cols_;
     const ProfileList& col_unions_;
+    Combine combine_;
 };
 
 // ---- a term measure with a combine --------------------------------------------------------------
