@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "core/fault.hpp"
@@ -51,13 +52,15 @@ void TopKLists::offer(std::size_t query, Neighbour n) {
     const std::lock_guard lock(locks_[query % kLocks]);
     Neighbour* heap = entries_.data() + query * k_;
     std::uint32_t& size = sizes_[query];
+    // The algorithms copy their comparator: by reference, not the order's table per candidate.
+    const auto before = std::cref(order_);
     if (size < k_) {
         heap[size++] = n;
-        std::push_heap(heap, heap + size, order_);
+        std::push_heap(heap, heap + size, before);
     } else if (order_(n, heap[0])) {
-        std::pop_heap(heap, heap + size, order_);
+        std::pop_heap(heap, heap + size, before);
         heap[size - 1] = n;
-        std::push_heap(heap, heap + size, order_);
+        std::push_heap(heap, heap + size, before);
     } else {
         return;
     }
@@ -74,7 +77,7 @@ NeighbourLists TopKLists::sorted() const {
     for (std::size_t q = 0; q < sizes_.size(); ++q) {
         const Neighbour* heap = entries_.data() + q * k_;
         out.items.insert(out.items.end(), heap, heap + sizes_[q]);
-        std::sort(out.items.end() - sizes_[q], out.items.end(), order_);
+        std::sort(out.items.end() - sizes_[q], out.items.end(), std::cref(order_));
         out.begin.push_back(out.items.size());
     }
     return out;

@@ -41,6 +41,8 @@ struct NeighbourLists {
     std::vector<Neighbour> items;
 };
 
+// Holds a table over the candidates: hand it to algorithms, which copy their comparators, as
+// std::cref.
 class NeighbourOrder {
 public:
     explicit NeighbourOrder(std::span<const Term> candidate_names);
