@@ -400,19 +400,17 @@ ClosureIndex finish_index(std::shared_ptr<const IndexStructure> structure, std::
     }
     index.scored_.begin = offsets_of(scoring);
     index.scored_.items.resize(index.scored_.begin.back());
+    // Each term's scored weight is summed in the same pass: a holder meets its ranks in ascending
+    // order, which is the order the weight is defined to be summed in.
     std::vector<std::size_t> cursor(index.scored_.begin.begin(), index.scored_.begin.end() - 1);
+    index.scored_weight_.assign(n, 0.0);
     for (std::uint32_t r = 0; r < index.ranked_.size(); ++r) {
         reach(checkpoint);
+        const double rank_ic = index.rank_ic_[r];
         for (const std::uint32_t holder : s.holders.of(index.ranked_[r])) {
             index.scored_.items[cursor[holder]++] = r;
+            index.scored_weight_[holder] += rank_ic;
         }
-    }
-    index.scored_weight_.assign(n, 0.0);
-    for (std::uint32_t t = 0; t < n; ++t) {
-        reach(checkpoint);
-        double sum = 0.0;
-        for (const std::uint32_t r : index.scored_.of(t)) sum += index.rank_ic_[r];
-        index.scored_weight_[t] = sum;
     }
     index.ic_ = std::move(ic);
     index.structure_ = std::move(structure);
