@@ -97,6 +97,8 @@ constexpr FunctionSpec kFromEdges{
     &g_from_edges_names,
     1,
     nullptr,
+    true,
+    0,
     true};
 
 static_assert(code_running_params_lead(std::array{Kind::String, Kind::String}));
