@@ -126,12 +126,11 @@ void with_profile_kernel(const ClosureIndex& index, const ProfileList& rows,
     Derived row_lists(index, rows, options.row_cache);
     Derived col_lists(index, cols, same ? options.row_cache : options.col_cache);
     Derived& col_side = same ? row_lists : col_lists;
-    if (scoring.is_phenomizer()) {
-        body(kernels::PhenomizerProfiles(index, rows, cols, col_side.scored_unions().ranks));
-        return;
-    }
-    if (scoring.measure == ProfileMeasure::Combined && scoring.term == TermMeasure::Resnik &&
-        kernels::PhenomizerProfiles::serves(scoring.combine)) {
+    // phenomizer is resnik + funsimavg.
+    const bool resnik = scoring.measure == ProfileMeasure::Phenomizer ||
+                        (scoring.measure == ProfileMeasure::Combined &&
+                         scoring.term == TermMeasure::Resnik);
+    if (resnik && kernels::PhenomizerProfiles::serves(scoring.combine)) {
         body(kernels::PhenomizerProfiles(index, rows, cols, col_side.scored_unions().ranks,
                                          scoring.combine));
         return;

@@ -28,6 +28,7 @@
 #include "python/index_pvalues.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/numpy_matrix.hpp"
+#include "python/owned_object.hpp"
 #include "python/panic.hpp"
 #include "python/prepared_profiles.hpp"
 #include "python/record_class.hpp"
@@ -37,66 +38,40 @@
 namespace ontarix::py {
 namespace {
 
-struct IndexObject {
-    PyObject_HEAD
-    const ClosureIndex* index;
-};
+using IndexObject = OwnedObject<ClosureIndex>;
 
 PyTypeObject* g_type = nullptr;  // created once, never released
 
-
 PyRef wrap(PyTypeObject* type, ClosureIndex&& index) {
-    auto owned = std::make_unique<ClosureIndex>(std::move(index));
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) throw_pending();
-    reinterpret_cast<IndexObject*>(self)->index = owned.release();
-    return PyRef::steal(self);
-}
-
-void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<IndexObject*>(self)->index;
-    type->tp_free(self);
-    Py_DECREF(type);  // instances of heap types own a reference to their type
+    return wrap_owned(type, std::make_unique<ClosureIndex>(std::move(index)));
 }
 
 // ---- signatures ------------------------------------------------------------------------------
-
-#define INDEX_SPEC(var, name, params, count, required, positional, implicit)           \
-    InternedParams g_##var##_names;                                                    \
-    constexpr FunctionSpec var{name,                                                   \
-                               nullptr,                                                \
-                               params,                                                 \
-                               count,                                                  \
-                               required,                                               \
-                               &g_##var##_names,                                       \
-                               positional,                                             \
-                               "ClosureIndex." name,                                   \
-                               true,                                                   \
-                               implicit,                                               \
-                               true}
 
 using Params = std::array<const char*, kMaxParams>;
 InternedParams g_kNew_names;
 constexpr FunctionSpec kNew{"ClosureIndex",    nullptr, {"closure_table", "predicates", "information_content"},
                             3, 1, &g_kNew_names, 2, "ClosureIndex", true, 0, true};
-INDEX_SPEC(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1, 1, 1);
-INDEX_SPEC(kFromRelationships, "from_relationships",
-           (Params{"list_of_tuples", "follow", "reflexive", "information_content", "wang_weights"}),
-           5, 1, 1, 1);
-INDEX_SPEC(kFromState, "_from_state", (Params{"state"}), 1, 1, 1, 1);
-INDEX_SPEC(kWithIc, "with_information_content", (Params{"information_content"}), 1, 1, 1, 1);
-INDEX_SPEC(kAnnotationIc, "annotation_information_content", (Params{"annotations", "count"}), 2, 1,
-           1, 1);
-INDEX_SPEC(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
-INDEX_SPEC(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
-INDEX_SPEC(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
-INDEX_SPEC(kTopKPiece, "_top_k_piece",
-           (Params{"queries", "candidates", "piece", "k", "measure", "combine", "threads"}), 7, 3, 3,
-           1);
-INDEX_SPEC(kMergeTopK, "_merge_top_k", (Params{"query_names", "candidate_names", "pieces", "k"}),
-           4, 4, 4, 0);
-#undef INDEX_SPEC
+ONTARIX_INDEX_METHOD(kFromFile, "from_file", (Params{"closure_file", "information_content"}), 2, 1,
+                     1, 1);
+ONTARIX_INDEX_METHOD(kFromRelationships, "from_relationships",
+                     (Params{"list_of_tuples", "follow", "reflexive", "information_content",
+                             "wang_weights"}),
+                     5, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kFromState, "_from_state", (Params{"state"}), 1, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kWithIc, "with_information_content", (Params{"information_content"}), 1, 1, 1,
+                     1);
+ONTARIX_INDEX_METHOD(kAnnotationIc, "annotation_information_content",
+                     (Params{"annotations", "count"}), 2, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kAncestors, "ancestors", (Params{"term"}), 1, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kInformationContent, "information_content", (Params{"term"}), 1, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kPrepare, "prepare", (Params{"profiles"}), 1, 1, 1, 1);
+ONTARIX_INDEX_METHOD(kTopKPiece, "_top_k_piece",
+                     (Params{"queries", "candidates", "piece", "k", "measure", "combine",
+                             "threads"}),
+                     7, 3, 3, 1);
+ONTARIX_INDEX_METHOD(kMergeTopK, "_merge_top_k",
+                     (Params{"query_names", "candidate_names", "pieces", "k"}), 4, 4, 4, 0);
 // The slots without arguments (__reduce__, __repr__), for their out-of-memory rule.
 constexpr FunctionSpec kReduce{"__reduce__", nullptr, {}, 0, 0, nullptr, kAllPositional, "ClosureIndex.__reduce__", true, 1, true};
 
@@ -668,7 +643,7 @@ std::vector<PyMethodDef> g_methods;  // both tables and the sentinel; filled onc
 
 PyType_Slot g_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(index_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<ClosureIndex>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {Py_tp_methods, nullptr},  // g_methods, once filled
@@ -687,10 +662,9 @@ PyType_Spec g_spec = {
 
 }  // namespace
 
-const ClosureIndex& index_of(PyObject* self) { return *reinterpret_cast<IndexObject*>(self)->index; }
+const ClosureIndex& index_of(PyObject* self) { return owned_value<ClosureIndex>(self); }
 const ClosureIndex* closure_index_of(PyObject* obj) noexcept {
-    if (g_type == nullptr || Py_TYPE(obj) != g_type) return nullptr;
-    return reinterpret_cast<IndexObject*>(obj)->index;
+    return owned_value_if<ClosureIndex>(obj, g_type);
 }
 
 PyTypeObject* closure_index_type() {

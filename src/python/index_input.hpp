@@ -28,6 +28,23 @@
 
 namespace ontarix::py {
 
+// The signature of a ClosureIndex method: named "ClosureIndex.<name>" in errors, worded as the
+// interpreter words a method defined in Python, and raising MemoryError when memory runs out.
+// `implicit`: 1 for a method of an instance or of the class, 0 for a static method.
+#define ONTARIX_INDEX_METHOD(var, name, params, count, required, positional, implicit) \
+    InternedParams g_##var##_names;                                                    \
+    constexpr FunctionSpec var{name,                                                   \
+                               nullptr,                                                \
+                               params,                                                 \
+                               count,                                                  \
+                               required,                                               \
+                               &g_##var##_names,                                       \
+                               positional,                                             \
+                               "ClosureIndex." name,                                   \
+                               true,                                                   \
+                               implicit,                                               \
+                               true}
+
 // ---- the closure table ----------------------------------------------------------------------
 
 // The rows of a dict of str -> dict of str -> set of str. Texts are views into the dict's strs:

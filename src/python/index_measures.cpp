@@ -27,37 +27,27 @@ namespace {
 
 // ---- signatures ------------------------------------------------------------------------------
 
-#define MEASURE_SPEC(var, name, params, count, required, positional)                   \
-    InternedParams g_##var##_names;                                                    \
-    constexpr FunctionSpec var{name,                                                   \
-                               nullptr,                                                \
-                               params,                                                 \
-                               count,                                                  \
-                               required,                                               \
-                               &g_##var##_names,                                       \
-                               positional,                                             \
-                               "ClosureIndex." name,                                   \
-                               true,                                                   \
-                               1,                                                      \
-                               true}
-
 using Params = std::array<const char*, kMaxParams>;
-MEASURE_SPEC(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2);
-MEASURE_SPEC(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2);
-MEASURE_SPEC(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2, 2);
-MEASURE_SPEC(kTermSimilarity, "term_similarity", (Params{"term1", "term2", "measure"}), 3, 2, 2);
-MEASURE_SPEC(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2);
-MEASURE_SPEC(kSimilarity, "similarity", (Params{"set1", "set2", "measure", "combine"}), 4, 2, 2);
-MEASURE_SPEC(kBestMatches, "best_matches", (Params{"set1", "set2", "measure"}), 3, 2, 2);
-MEASURE_SPEC(kCompare, "compare", (Params{"set1", "set2", "set_id", "measure", "combine"}), 5, 2,
-             3);
-MEASURE_SPEC(kTermMatrix, "term_similarity_matrix",
-             (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2);
-MEASURE_SPEC(kMatrix, "similarity_matrix",
-             (Params{"sets1", "sets2", "measure", "combine", "threads"}), 5, 1, 2);
-MEASURE_SPEC(kTopK, "top_k",
-             (Params{"queries", "candidates", "k", "measure", "combine", "threads"}), 6, 1, 2);
-#undef MEASURE_SPEC
+ONTARIX_INDEX_METHOD(kSemanticJaccard, "semantic_jaccard", (Params{"term1", "term2"}), 2, 2, 2, 1);
+ONTARIX_INDEX_METHOD(kMaxIc, "max_information_content", (Params{"term1", "term2"}), 2, 2, 2, 1);
+ONTARIX_INDEX_METHOD(kMica, "most_informative_common_ancestor", (Params{"term1", "term2"}), 2, 2,
+                     2, 1);
+ONTARIX_INDEX_METHOD(kTermSimilarity, "term_similarity", (Params{"term1", "term2", "measure"}), 3,
+                     2, 2, 1);
+ONTARIX_INDEX_METHOD(kPhenomizer, "phenomizer", (Params{"set1", "set2"}), 2, 2, 2, 1);
+ONTARIX_INDEX_METHOD(kSimilarity, "similarity", (Params{"set1", "set2", "measure", "combine"}), 4,
+                     2, 2, 1);
+ONTARIX_INDEX_METHOD(kBestMatches, "best_matches", (Params{"set1", "set2", "measure"}), 3, 2, 2,
+                     1);
+ONTARIX_INDEX_METHOD(kCompare, "compare",
+                     (Params{"set1", "set2", "set_id", "measure", "combine"}), 5, 2, 3, 1);
+ONTARIX_INDEX_METHOD(kTermMatrix, "term_similarity_matrix",
+                     (Params{"terms1", "terms2", "measure", "threads"}), 4, 1, 2, 1);
+ONTARIX_INDEX_METHOD(kMatrix, "similarity_matrix",
+                     (Params{"sets1", "sets2", "measure", "combine", "threads"}), 5, 1, 2, 1);
+ONTARIX_INDEX_METHOD(kTopK, "top_k",
+                     (Params{"queries", "candidates", "k", "measure", "combine", "threads"}), 6,
+                     1, 2, 1);
 
 constexpr std::array<const FunctionSpec*, 11> kSpecs{
     &kSemanticJaccard, &kMaxIc, &kMica, &kTermSimilarity, &kPhenomizer, &kSimilarity,

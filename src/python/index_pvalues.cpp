@@ -11,6 +11,7 @@
 #include "core/sampled_pvalues.hpp"
 #include "python/closure_index_class.hpp"
 #include "python/convert.hpp"
+#include "python/index_input.hpp"
 #include "python/index_measures.hpp"
 #include "python/interpreter_waiter.hpp"
 #include "python/null_distributions_class.hpp"
@@ -23,28 +24,14 @@ namespace {
 
 // ---- signatures ------------------------------------------------------------------------------
 
-#define PVALUE_SPEC(var, name, params, count, required, positional)                    \
-    InternedParams g_##var##_names;                                                    \
-    constexpr FunctionSpec var{name,                                                   \
-                               nullptr,                                                \
-                               params,                                                 \
-                               count,                                                  \
-                               required,                                               \
-                               &g_##var##_names,                                       \
-                               positional,                                             \
-                               "ClosureIndex." name,                                   \
-                               true,                                                   \
-                               1,                                                      \
-                               true}
-
 using Params = std::array<const char*, kMaxParams>;
-PVALUE_SPEC(kPvalues, "pvalues",
-            (Params{"query", "candidates", "measure", "combine", "pool", "method", "samples", "seed",
-                    "threads"}),
-            9, 2, 2);
-PVALUE_SPEC(kNullDistributions, "null_distributions",
-            (Params{"candidates", "query_size", "measure", "pool", "threads"}), 5, 2, 2);
-#undef PVALUE_SPEC
+ONTARIX_INDEX_METHOD(kPvalues, "pvalues",
+                     (Params{"query", "candidates", "measure", "combine", "pool", "method",
+                             "samples", "seed", "threads"}),
+                     9, 2, 2, 1);
+ONTARIX_INDEX_METHOD(kNullDistributions, "null_distributions",
+                     (Params{"candidates", "query_size", "measure", "pool", "threads"}), 5, 2, 2,
+                     1);
 
 // ---- arguments ----------------------------------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include "python/index_measures.hpp"
 #include "python/index_pvalues.hpp"
 #include "python/numpy_matrix.hpp"
+#include "python/owned_object.hpp"
 #include "python/panic.hpp"
 #include "python/prepared_profiles.hpp"
 
@@ -39,34 +40,18 @@ struct Distributions {
     const PreparedProfiles& prepared() const { return *prepared_of(candidates.get()); }
 };
 
-struct DistributionsObject {
-    PyObject_HEAD
-    const Distributions* data;
-};
+using DistributionsObject = OwnedObject<Distributions>;
 
 PyTypeObject* g_type = nullptr;  // created once, never released
 
-const Distributions& data_of(PyObject* self) {
-    return *reinterpret_cast<DistributionsObject*>(self)->data;
-}
+const Distributions& data_of(PyObject* self) { return owned_value<Distributions>(self); }
 
 PyRef wrap(std::unique_ptr<Distributions> data) {
     const PreparedProfiles& prepared = data->prepared();
     if (!prepared.cache->serves(data->index())) {
         data->own_cache = std::make_unique<ProfileCache>(data->index(), prepared.profiles);
     }
-    PyTypeObject* type = null_distributions_type();
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) throw_pending();
-    reinterpret_cast<DistributionsObject*>(self)->data = data.release();
-    return PyRef::steal(self);
-}
-
-void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<DistributionsObject*>(self)->data;
-    type->tp_free(self);
-    Py_DECREF(type);
+    return wrap_owned(null_distributions_type(), std::move(data));
 }
 
 Py_ssize_t length(PyObject* self) noexcept {
@@ -271,7 +256,7 @@ constexpr const char kDoc[] =
     "\n" ONTARIX_EXACT_PVALUE_GUARANTEE;
 
 PyType_Slot g_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<Distributions>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_methods, g_methods},

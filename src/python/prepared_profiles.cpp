@@ -10,21 +10,17 @@
 #include "core/utf8.hpp"
 #include "python/closure_index_class.hpp"
 #include "python/convert.hpp"
+#include "python/owned_object.hpp"
 #include "python/panic.hpp"
 
 namespace ontarix::py {
 namespace {
 
-struct PreparedObject {
-    PyObject_HEAD
-    const PreparedProfiles* data;
-};
+using PreparedObject = OwnedObject<PreparedProfiles>;
 
 PyTypeObject* g_type = nullptr;  // created once, never released
 
-const PreparedProfiles& data_of(PyObject* self) {
-    return *reinterpret_cast<PreparedObject*>(self)->data;
-}
+const PreparedProfiles& data_of(PyObject* self) { return owned_value<PreparedProfiles>(self); }
 
 // The parts made from the rest once it is complete.
 void finish(PreparedProfiles& p, const ClosureIndex& index) {
@@ -33,18 +29,7 @@ void finish(PreparedProfiles& p, const ClosureIndex& index) {
 }
 
 PyRef wrap(std::unique_ptr<PreparedProfiles> data) {
-    PyTypeObject* type = prepared_profiles_type();
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) throw_pending();
-    reinterpret_cast<PreparedObject*>(self)->data = data.release();
-    return PyRef::steal(self);
-}
-
-void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<PreparedObject*>(self)->data;
-    type->tp_free(self);
-    Py_DECREF(type);
+    return wrap_owned(prepared_profiles_type(), std::move(data));
 }
 
 Py_ssize_t length(PyObject* self) noexcept {
@@ -245,7 +230,7 @@ constexpr const char kDoc[] =
     "(with_information_content). Pickles together with its index.";
 
 PyType_Slot g_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<PreparedProfiles>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_methods, g_methods},
@@ -275,8 +260,7 @@ PyTypeObject* prepared_profiles_type() {
 }
 
 const PreparedProfiles* prepared_of(PyObject* obj) noexcept {
-    if (g_type == nullptr || Py_TYPE(obj) != g_type) return nullptr;
-    return reinterpret_cast<PreparedObject*>(obj)->data;
+    return owned_value_if<PreparedProfiles>(obj, g_type);
 }
 
 PyRef prepare_profiles(const FunctionSpec& f, PyObject* index_object, const ClosureIndex& index,
